@@ -1,0 +1,81 @@
+#ifndef KRGLOBAL_H
+#define KRGLOBAL_H
+
+#include "core_global.h"
+
+#include <QtCore/QFlags>
+#include <QtCore/QString>
+#include <QtWidgets/QMessageBox>
+
+class QWidget;
+
+namespace kr {
+
+// Flag bits of a test result; bits without a meaning here are carried unchanged.
+enum ResultFlag {
+    DilutionResultFlag = 0x0002,
+    LowerReportLimitFlag = 0x0004,
+    UpperReportLimitFlag = 0x0008,
+    LowerMarkLimitFlag = 0x0010,
+    UpperMarkLimitFlag = 0x0020,
+    ManualTestFlag = 0x1000,
+    ManualInputFlag = 0x8000
+};
+Q_DECLARE_FLAGS(ResultFlags, ResultFlag)
+
+} // namespace kr
+
+Q_DECLARE_OPERATORS_FOR_FLAGS(kr::ResultFlags)
+
+// Sets a flag for the lifetime of a block and puts the old value back.
+class CORE_EXPORT BoolLocker
+{
+public:
+    BoolLocker(bool &flag, bool value);
+    ~BoolLocker();
+
+private:
+    Q_DISABLE_COPY(BoolLocker)
+    bool *m_target;
+    bool m_saved;
+};
+
+// Shows an override cursor for the lifetime of a block. Only the thread of the
+// application object touches the cursor stack; elsewhere this does nothing.
+class CORE_EXPORT WaitCursor
+{
+public:
+    explicit WaitCursor(Qt::CursorShape shape = Qt::WaitCursor);
+    ~WaitCursor();
+    WaitCursor &operator=(const WaitCursor &) { return *this; }
+
+private:
+    WaitCursor(const WaitCursor &) = delete;
+};
+
+// Blocks the calling thread; a negative value returns at once. Declared in the
+// global namespace beside POSIX ::sleep(unsigned int): an int argument is an
+// exact match for this overload, so sleep(50) sleeps 50 milliseconds.
+CORE_EXPORT void sleep(int milliseconds);
+
+// The window that should own a dialog: the active modal widget's window, else
+// the active window, else null.
+CORE_EXPORT QWidget *topLevelWidget();
+
+// Modal message boxes titled with the application name, owned by
+// topLevelWidget(), shown with an arrow cursor. By default a box has a single
+// Ok button and the toolkit picks the default button.
+CORE_EXPORT QMessageBox::StandardButton
+information(const QString &text, QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+            QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
+CORE_EXPORT QMessageBox::StandardButton
+question(const QString &text, QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+         QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
+CORE_EXPORT QMessageBox::StandardButton
+warning(const QString &text, QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+        QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
+CORE_EXPORT QMessageBox::StandardButton
+critical(const QString &text, QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+         QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
+
+#endif // KRGLOBAL_H
