@@ -5,6 +5,7 @@
 
 #include <QtCore/QFlags>
 #include <QtCore/QString>
+#include <QtCore/QStringList>
 #include <QtWidgets/QMessageBox>
 
 class QWidget;
@@ -27,6 +28,38 @@ Q_DECLARE_FLAGS(ResultFlags, ResultFlag)
 
 Q_DECLARE_OPERATORS_FOR_FLAGS(kr::ResultFlags)
 
+// The value of the first ratio ("1/10", "1:4", "-1.5 / 3") found anywhere in
+// text, or 0.0 when there is none; *ok tells which. A zero divisor yields the
+// IEEE infinity or NaN, still with *ok true. Safe to call from any thread.
+CORE_EXPORT double fraction(const QString &text, bool *ok = nullptr);
+
+// A volume in microlitres as short text: "250 uL", "1.5 mL", "1.235 L".
+CORE_EXPORT QString humanReadableVolume(int volume);
+// As above, except that the volume kind 0x1000, when not detailed, is shown in
+// litres with one decimal, and below 0.1 L as "<0.1 L".
+CORE_EXPORT QString humanReadableVolume(int kind, int volume, bool detailed);
+
+// CRC-16/CCITT-FALSE (polynomial 0x1021, initial 0xFFFF, not reflected, no
+// final XOR) of length bytes; 0xFFFF when length is zero or less.
+CORE_EXPORT unsigned short crc16(const void *data, int length);
+
+// The 19 dilution ratios offered to the user, from "1/1" to "4/5".
+CORE_EXPORT QStringList dilutionList();
+
+// Does nothing: Qt 5 already reads 8-bit literals and tr() source texts as
+// UTF-8. Kept for callers written against the Qt 4 interface.
+CORE_EXPORT void setDefaultCodec();
+
+// Has no state or behaviour; kept because applications refer to it.
+class CORE_EXPORT Core
+{
+public:
+    Core();
+    Core(const Core &other);
+    ~Core();
+    Core &operator=(const Core &other);
+};
+
 // Sets a flag for the lifetime of a block and puts the old value back.
 class CORE_EXPORT BoolLocker
 {
@@ -41,7 +74,8 @@ private:
 };
 
 // Shows an override cursor for the lifetime of a block. Only the thread of the
-// application object touches the cursor stack; elsewhere this does nothing.
+// GUI application object touches the cursor stack; on other threads, or with
+// no GUI application object, this does nothing.
 class CORE_EXPORT WaitCursor
 {
 public:
