@@ -1,0 +1,62 @@
+#ifndef SERIAL_H
+#define SERIAL_H
+
+#include "core_global.h"
+
+#include <QtCore/QIODevice>
+#include <QtCore/QMutex>
+#include <QtCore/QScopedPointer>
+#include <QtCore/QStringList>
+
+class SerialPrivate;
+
+// A sequential device over one serial port, with synchronous transfers that
+// end by the time-outs set with setTimeouts(). There is no readyRead: a reader
+// polls bytesAvailable() or reads and relies on the time-outs. The object is
+// also a recursive mutex, so that threads sharing the port can lock it around
+// a whole command and answer; Serial itself takes no lock.
+class CORE_EXPORT Serial : public QIODevice, public QMutex
+{
+    Q_OBJECT
+
+public:
+    // The values are the port's own codes and go to it unchanged.
+    enum Parity { NoParity, OddParity, EvenParity, MarkParity, SpaceParity };
+    enum StopBits { OneStopBit, OneAndHalfStopBits, TwoStopBits };
+
+    explicit Serial(QObject *parent = nullptr);
+    ~Serial() override;
+
+    // Takes effect at the next open().
+    void setFileName(const QString &name);
+    QString fileName() const;
+    // The system's handle of the open port; all bits set while closed.
+    void *handle() const;
+
+    // Read and write, unbuffered.
+    bool open();
+    bool open(OpenMode mode) override;
+    void close() override;
+
+    bool setSettings(int baudRate, int dataBits, Parity parity, StopBits stopBits);
+    // Milliseconds: a read of n bytes ends after readTotal + n, or when more
+    // than `interval` passes between two bytes (0: no such limit); a write of
+    // n bytes is given writeTotal + n.
+    bool setTimeouts(int interval, int readTotal, int writeTotal);
+    void clearInputBuffer();
+
+    qint64 bytesAvailable() const override;
+    bool isSequential() const override;
+    qint64 readData(char *data, qint64 maxSize) override;
+    qint64 writeData(const char *data, qint64 size) override;
+
+    // The serial ports the system knows, each once, as names open() accepts.
+    static QStringList EnumDevices();
+
+private:
+    bool failWithSystemError();
+
+    QScopedPointer<SerialPrivate> d;
+};
+
+#endif // SERIAL_H

@@ -1,0 +1,519 @@
+#include "serial.h"
+
+#include <QtCore/QDir>
+#include <QtCore/QElapsedTimer>
+#include <QtCore/QProcess>
+#include <QtCore/QRandomGenerator>
+#include <QtCore/QThread>
+#include <QtTest/QtTest>
+
+#include <cerrno>
+#include <climits>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+const auto invalidHandle = reinterpret_cast<void *>(intptr_t(-1));
+
+// A pseudo-terminal whose master side plays the far end of the line. It
+// starts raw, so that nothing is echoed or translated before a test asks.
+struct Pty
+{
+    Pty()
+    {
+        termios raw = {};
+        cfmakeraw(&raw);
+        char name[PATH_MAX];
+        if (openpty(&master, &slave, name, &raw, nullptr) == 0)
+            path = QString::fromLocal8Bit(name);
+        fcntl(master, F_SETFL, O_NONBLOCK);
+    }
+    ~Pty()
+    {
+        ::close(master);
+        ::close(slave); // opened before the port: exclusive opening does not keep it out
+    }
+
+    termios settings() const
+    {
+        termios state = {};
+        tcgetattr(master, &state);
+        return state;
+    }
+    // Gives up after `timeout` ms without room, so that a helper thread ends.
+    bool send(const QByteArray &bytes, int timeout = 10000) const
+    {
+        pollfd entry = {master, POLLOUT, 0};
+        for (int sent = 0; sent < bytes.size();) {
+            if (poll(&entry, 1, timeout) <= 0)
+                return false;
+            const ssize_t n =
+                ::write(master, bytes.constData() + sent, size_t(bytes.size() - sent));
+            if (n < 0 && errno != EAGAIN)
+                return false;
+            sent += int(qMax<ssize_t>(n, 0));
+        }
+        return true;
+    }
+    // Up to `size` bytes from the far end; gives up after `timeout` ms of silence.
+    QByteArray receive(int size, int timeout = 5000) const
+    {
+        QByteArray bytes(size, Qt::Uninitialized);
+        int got = 0;
+        pollfd entry = {master, POLLIN, 0};
+        while (got < size && poll(&entry, 1, timeout) > 0) {
+            const ssize_t n = ::read(master, bytes.data() + got, size_t(size - got));
+            if (n <= 0)
+                break;
+            got += int(n);
+        }
+        return bytes.left(got);
+    }
+
+    int master = -1;
+    int slave = -1;
+    QString path;
+};
+
+bool openPort(Serial &serial, const Pty &pty, int interval = 0, int total = 5000)
+{
+    serial.setFileName(pty.path);
+    return serial.open() && serial.setSettings(9600, 8, Serial::NoParity, Serial::OneStopBit)
+        && serial.setTimeouts(interval, total, 5000);
+}
+
+// Opens `path` from a second process: its error string, empty on success.
+QString openElsewhere(const QString &path)
+{
+    QProcess helper;
+    helper.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--try-open"), path});
+    if (!helper.waitForFinished(30000))
+        return QStringLiteral("helper did not finish");
+    return QString::fromLocal8Bit(helper.readAllStandardOutput());
+}
+
+bool isBusyText(const QString &text)
+{
+    // TIOCEXCL keeps out ordinary users with EBUSY; the administrator passes
+    // it and meets the lock instead.
+    return text == qt_error_string(EBUSY) || text == qt_error_string(EWOULDBLOCK);
+}
+
+} // namespace
+
+class tst_Serial : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void identity();
+    void pathRule_data();
+    void pathRule();
+    void relativeNamesOpenUnderDev();
+    void exclusiveUntilReleased();
+    void misuseWarnings();
+    void lineSettings_data();
+    void lineSettings();
+    void driverFlagsKept();
+    void readTimeouts_data();
+    void readTimeouts();
+    void intervalRestartsWithEachByte();
+    void writeTimeout();
+    void bytesAvailableAndClear();
+    void transfer64KiB();
+    void readAfterHangUp();
+    void enumDevices();
+};
+
+void tst_Serial::identity()
+{
+    Serial serial;
+    QCOMPARE(serial.metaObject()->className(), "Serial");
+    QCOMPARE(serial.qt_metacast("QMutex"), static_cast<void *>(static_cast<QMutex *>(&serial)));
+    QVERIFY(serial.isSequential());
+    QCOMPARE(serial.handle(), invalidHandle);
+    serial.close(); // harmless on a device never opened
+    QCOMPARE(serial.handle(), invalidHandle);
+
+    QMutexLocker outer(&serial);
+    QVERIFY(serial.tryLock()); // recursive
+    serial.unlock();
+}
+
+void tst_Serial::pathRule_data()
+{
+    QTest::addColumn<QString>("prefix"); // put before the slave's path below /dev/
+    QTest::newRow("absolute path") << "/dev/";
+    QTest::newRow("name under /dev") << "";
+    QTest::newRow("device prefix") << "\\\\.\\";
+    QTest::newRow("double slash") << "//dev/";
+}
+
+void tst_Serial::pathRule()
+{
+    QFETCH(QString, prefix);
+    Pty pty;
+    QVERIFY(pty.path.startsWith(QLatin1String("/dev/pts/")));
+    const QString name = prefix + pty.path.mid(5);
+
+    Serial serial;
+    serial.setFileName(name);
+    QVERIFY2(serial.open(), qPrintable(serial.errorString()));
+    QCOMPARE(serial.fileName(), name);
+    QCOMPARE(serial.openMode(), QIODevice::ReadWrite | QIODevice::Unbuffered);
+    QVERIFY(serial.handle() != invalidHandle);
+
+    // The far end of this very terminal hears it.
+    QVERIFY(serial.setSettings(9600, 8, Serial::NoParity, Serial::OneStopBit));
+    QCOMPARE(serial.write("ping"), qint64(4));
+    QCOMPARE(pty.receive(4), QByteArray("ping"));
+}
+
+void tst_Serial::relativeNamesOpenUnderDev()
+{
+    // Never in the working directory, even where a file of that name lies.
+    QTemporaryDir dir;
+    QFile decoy(dir.filePath(QStringLiteral("ttyNothing")));
+    QVERIFY(decoy.open(QIODevice::WriteOnly));
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+    Serial serial;
+    serial.setFileName(QStringLiteral("ttyNothing"));
+    const bool opened = serial.open();
+    QDir::setCurrent(previous);
+
+    QVERIFY(!opened);
+    QCOMPARE(serial.errorString(), qt_error_string(ENOENT));
+    QVERIFY(!serial.isOpen());
+    QCOMPARE(serial.handle(), invalidHandle);
+}
+
+void tst_Serial::exclusiveUntilReleased()
+{
+    Pty pty;
+    Serial first;
+    QVERIFY(openPort(first, pty));
+
+    Serial second;
+    second.setFileName(pty.path);
+    QVERIFY(!second.open());
+    QVERIFY2(isBusyText(second.errorString()), qPrintable(second.errorString()));
+    QCOMPARE(second.handle(), invalidHandle);
+    const QString elsewhere = openElsewhere(pty.path);
+    QVERIFY2(isBusyText(elsewhere), qPrintable(elsewhere));
+
+    // The refusals leave the first connection working.
+    QCOMPARE(first.write("still"), qint64(5));
+    QCOMPARE(pty.receive(5), QByteArray("still"));
+
+    first.close();
+    QCOMPARE(first.handle(), invalidHandle);
+    QCOMPARE(openElsewhere(pty.path), QString());
+    QVERIFY(second.open());
+    second.close();
+
+    // Destruction releases an open port, too.
+    auto *owned = new Serial;
+    owned->setFileName(pty.path);
+    QVERIFY(owned->open());
+    delete owned;
+    QVERIFY(first.open());
+}
+
+void tst_Serial::misuseWarnings()
+{
+    Pty pty;
+    Serial serial;
+    serial.setFileName(pty.path);
+    QTest::ignoreMessage(QtWarningMsg, "Serial::setSettings: File is not open");
+    QVERIFY(!serial.setSettings(9600, 8, Serial::NoParity, Serial::OneStopBit));
+    QVERIFY(!serial.setTimeouts(0, 100, 100));
+    QCOMPARE(serial.errorString(), qt_error_string(EBADF));
+
+    QVERIFY(serial.open());
+    QVERIFY(!serial.setSettings(12345, 8, Serial::NoParity, Serial::OneStopBit));
+    void *const handle = serial.handle();
+    const QByteArray warning = "Serial::open: Serial (" + pty.path.toUtf8() + ") is already open";
+    QTest::ignoreMessage(QtWarningMsg, warning.constData());
+    QVERIFY(!serial.open(QIODevice::ReadOnly));
+    QCOMPARE(serial.openMode(), QIODevice::ReadWrite | QIODevice::Unbuffered);
+    QCOMPARE(serial.handle(), handle);
+    QCOMPARE(serial.errorString(), qt_error_string(EINVAL)); // untouched
+}
+
+void tst_Serial::lineSettings_data()
+{
+    QTest::addColumn<int>("baudRate");
+    QTest::addColumn<int>("dataBits");
+    QTest::addColumn<int>("parity");
+    QTest::addColumn<int>("stopBits");
+    QTest::addColumn<int>("speed"); // 0: refused
+    QTest::addColumn<int>("frame"); // the frame bits a pseudo-terminal keeps
+
+    QTest::newRow("9600 8N1") << 9600 << 8 << 0 << 0 << int(B9600) << 0;
+    QTest::newRow("115200 8O1") << 115200 << 8 << 1 << 0 << int(B115200) << int(PARODD);
+    QTest::newRow("19200 7E2") << 19200 << 7 << 2 << 2 << int(B19200) << int(CSTOPB);
+    QTest::newRow("1200 8M1") << 1200 << 8 << 3 << 0 << int(B1200) << int(PARODD | CMSPAR);
+    QTest::newRow("4800 8S1") << 4800 << 8 << 4 << 0 << int(B4800) << int(CMSPAR);
+    QTest::newRow("300 5N1.5") << 300 << 5 << 0 << 1 << int(B300) << int(CSTOPB);
+    QTest::newRow("4000000 8N2") << 4000000 << 8 << 0 << 2 << int(B4000000) << int(CSTOPB);
+    QTest::newRow("non-standard rate") << 12345 << 8 << 0 << 0 << 0 << 0;
+    QTest::newRow("nine data bits") << 9600 << 9 << 0 << 0 << 0 << 0;
+    QTest::newRow("parity code 5") << 9600 << 8 << 5 << 0 << 0 << 0;
+    QTest::newRow("1.5 stop bits, 8 data bits") << 9600 << 8 << 0 << 1 << 0 << 0;
+    QTest::newRow("2 stop bits, 5 data bits") << 9600 << 5 << 0 << 2 << 0 << 0;
+}
+
+void tst_Serial::lineSettings()
+{
+    QFETCH(int, baudRate);
+    QFETCH(int, dataBits);
+    QFETCH(int, parity);
+    QFETCH(int, stopBits);
+    QFETCH(int, speed);
+    QFETCH(int, frame);
+
+    Pty pty;
+    termios before = pty.settings();
+    cfsetspeed(&before, B2400);
+    before.c_cflag = (before.c_cflag | CRTSCTS | PARODD | CMSPAR | CSTOPB) & ~CLOCAL;
+    before.c_iflag |= IXON;
+    tcsetattr(pty.master, TCSANOW, &before);
+    before = pty.settings();
+
+    Serial serial;
+    serial.setFileName(pty.path);
+    QVERIFY(serial.open());
+    const bool accepted =
+        serial.setSettings(baudRate, dataBits, Serial::Parity(parity), Serial::StopBits(stopBits));
+    const termios after = pty.settings();
+    if (!speed) {
+        QVERIFY(!accepted);
+        QCOMPARE(serial.errorString(), qt_error_string(EINVAL));
+        QCOMPARE(after.c_cflag, before.c_cflag);
+        QCOMPARE(after.c_iflag, before.c_iflag);
+        return;
+    }
+    QVERIFY2(accepted, qPrintable(serial.errorString()));
+    // A pseudo-terminal always reports 8 bits without parity enable; the
+    // parity kind and the stop bits are kept as set.
+    QCOMPARE(int(cfgetospeed(&after)), speed);
+    QCOMPARE(int(cfgetispeed(&after)), speed);
+    QCOMPARE(int(after.c_cflag & (PARODD | CMSPAR | CSTOPB)), frame);
+    QCOMPARE(after.c_cflag & (CRTSCTS | CLOCAL), tcflag_t(CLOCAL));
+    QCOMPARE(after.c_iflag & IXON, tcflag_t(0));
+}
+
+void tst_Serial::driverFlagsKept()
+{
+    Pty pty;
+    termios before = pty.settings();
+    before.c_iflag |= IXOFF | INPCK | IXANY | BRKINT | ICRNL;
+    before.c_cflag |= HUPCL;
+    before.c_oflag |= OPOST;
+    before.c_lflag |= ICANON | ECHO | ISIG;
+    before.c_cc[VSTART] = 0x01;
+    before.c_cc[VSTOP] = 0x02;
+    tcsetattr(pty.master, TCSANOW, &before);
+
+    Serial serial;
+    QVERIFY(openPort(serial, pty));
+    const termios after = pty.settings();
+    // Input XON/XOFF with its characters, parity check, break handling and
+    // hang-up on close stay as the driver had them.
+    const tcflag_t kept = IXOFF | INPCK | IXANY | BRKINT;
+    QCOMPARE(after.c_iflag & kept, kept);
+    QCOMPARE(after.c_cflag & HUPCL, tcflag_t(HUPCL));
+    QCOMPARE(after.c_cc[VSTART], cc_t(0x01));
+    QCOMPARE(after.c_cc[VSTOP], cc_t(0x02));
+    // Binary transfer: no translation, echo or line editing.
+    QCOMPARE(after.c_iflag & ICRNL, tcflag_t(0));
+    QCOMPARE(after.c_oflag & OPOST, tcflag_t(0));
+    QCOMPARE(after.c_lflag & (ICANON | ECHO | ISIG), tcflag_t(0));
+}
+
+void tst_Serial::readTimeouts_data()
+{
+    QTest::addColumn<int>("interval");
+    QTest::addColumn<int>("total");
+    QTest::addColumn<int>("queued"); // bytes sent before the read of 10
+    QTest::addColumn<int>("atLeast"); // ms
+    QTest::addColumn<int>("below"); // ms
+
+    QTest::newRow("nothing arrives: total + n") << 0 << 300 << 0 << 310 << 2300;
+    QTest::newRow("nothing arrives: no interval before a byte") << 50 << 300 << 0 << 310 << 2300;
+    QTest::newRow("interval ends a partial read") << 100 << 20000 << 3 << 100 << 5000;
+    QTest::newRow("zero interval: total ends a partial read") << 0 << 400 << 3 << 410 << 2400;
+    QTest::newRow("full count returns at once") << 3000 << 20000 << 10 << 0 << 2500;
+}
+
+void tst_Serial::readTimeouts()
+{
+    QFETCH(int, interval);
+    QFETCH(int, total);
+    QFETCH(int, queued);
+    QFETCH(int, atLeast);
+    QFETCH(int, below);
+
+    Pty pty;
+    Serial serial;
+    QVERIFY(openPort(serial, pty, interval, total));
+    const QByteArray sent = QByteArray("0123456789").left(queued);
+    QVERIFY(pty.send(sent));
+    QTRY_COMPARE(serial.bytesAvailable(), qint64(queued));
+
+    QElapsedTimer clock;
+    clock.start();
+    char buffer[10];
+    QCOMPARE(serial.read(buffer, 10), qint64(queued)); // never -1 on a time-out
+    const qint64 took = clock.elapsed();
+    QCOMPARE(QByteArray(buffer, queued), sent);
+    QVERIFY2(took >= atLeast && took < below, qPrintable(QString::number(took)));
+}
+
+void tst_Serial::intervalRestartsWithEachByte()
+{
+    Pty pty;
+    Serial serial;
+    QVERIFY(openPort(serial, pty, 250, 20000));
+    // Ten bytes 50 ms apart: longer than the interval in all, never between two.
+    QScopedPointer<QThread> sender(QThread::create([&pty] {
+        for (char c = 'a'; c < 'k'; ++c) {
+            pty.send(QByteArray(1, c));
+            QThread::msleep(50);
+        }
+    }));
+    sender->start();
+    const QByteArray got = serial.read(10);
+    QVERIFY(sender->wait(10000));
+    QCOMPARE(got, QByteArray("abcdefghij"));
+}
+
+void tst_Serial::writeTimeout()
+{
+    Pty pty;
+    Serial serial;
+    QVERIFY(openPort(serial, pty));
+    QVERIFY(serial.setTimeouts(0, 0, 300));
+
+    // Fill the line towards the far end, which never reads. The kernel moves
+    // bytes on to the far end's buffer in the background, so fill until a
+    // pause frees no more room.
+    fcntl(pty.slave, F_SETFL, fcntl(pty.slave, F_GETFL) | O_NONBLOCK);
+    const QByteArray block(4096, 'x');
+    for (bool moved = true; moved; QThread::msleep(50)) {
+        moved = false;
+        while (::write(pty.slave, block.constData(), size_t(block.size())) > 0)
+            moved = true;
+        QCOMPARE(errno, EAGAIN);
+    }
+
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(serial.write(QByteArray(100, 'y')), qint64(0)); // 300 + 100 ms
+    QVERIFY2(clock.elapsed() >= 400 && clock.elapsed() < 3000,
+             qPrintable(QString::number(clock.elapsed())));
+}
+
+void tst_Serial::bytesAvailableAndClear()
+{
+    Pty pty;
+    Serial serial;
+    QVERIFY(openPort(serial, pty));
+    QCOMPARE(serial.bytesAvailable(), qint64(0));
+    QVERIFY(pty.send("stale"));
+    QTRY_COMPARE(serial.bytesAvailable(), qint64(5));
+    serial.clearInputBuffer();
+    QCOMPARE(serial.bytesAvailable(), qint64(0));
+
+    // Only the input goes: what was written still reaches the far end.
+    QCOMPARE(serial.write("out"), qint64(3));
+    serial.clearInputBuffer();
+    QCOMPARE(pty.receive(3), QByteArray("out"));
+    QVERIFY(pty.send("new"));
+    QCOMPARE(serial.read(3), QByteArray("new"));
+}
+
+void tst_Serial::transfer64KiB()
+{
+    Pty pty;
+    Serial serial;
+    QVERIFY(openPort(serial, pty, 5000, 10000));
+    // Every byte value, control characters and XON/XOFF included.
+    QByteArray data(64 * 1024, Qt::Uninitialized);
+    QRandomGenerator random(7);
+    for (char &c : data)
+        c = char(random.bounded(256));
+
+    QByteArray heard;
+    QScopedPointer<QThread> listener(
+        QThread::create([&] { heard = pty.receive(data.size(), 10000); }));
+    listener->start();
+    const qint64 written = serial.write(data);
+    QVERIFY(listener->wait(30000));
+    QCOMPARE(written, qint64(data.size()));
+    QVERIFY(heard == data);
+
+    QScopedPointer<QThread> talker(QThread::create([&] { pty.send(data); }));
+    talker->start();
+    const QByteArray got = serial.read(data.size());
+    QVERIFY(talker->wait(30000));
+    QVERIFY(got == data);
+}
+
+void tst_Serial::readAfterHangUp()
+{
+    Pty pty;
+    Serial serial;
+    QVERIFY(openPort(serial, pty, 0, 20000));
+    // The far end sends two bytes while the read waits, then hangs up.
+    QScopedPointer<QThread> farEnd(QThread::create([&pty] {
+        pty.send("ab");
+        QThread::msleep(200);
+        ::close(pty.master);
+    }));
+    QElapsedTimer clock;
+    clock.start();
+    farEnd->start();
+    const QByteArray got = serial.read(10);
+    QVERIFY(farEnd->wait(10000));
+    pty.master = -1;
+    QCOMPARE(got, QByteArray("ab"));
+    QCOMPARE(serial.errorString(), qt_error_string(EIO));
+
+    QCOMPARE(serial.read(10), QByteArray());
+    QVERIFY(serial.write("x") <= 0);
+    QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(serial.isOpen());
+}
+
+void tst_Serial::enumDevices()
+{
+    const QStringList names = Serial::EnumDevices();
+    QCOMPARE(names.size(), QSet<QString>(names.begin(), names.end()).size());
+    for (const QString &name : names)
+        QVERIFY2(QFileInfo::exists(QLatin1String("/dev/") + name), qPrintable(name));
+}
+
+int main(int argc, char *argv[])
+{
+    // Helper mode: a second process that tries to open a port.
+    if (argc == 3 && qstrcmp(argv[1], "--try-open") == 0) {
+        Serial serial;
+        serial.setFileName(QString::fromLocal8Bit(argv[2]));
+        if (serial.open())
+            return 0;
+        fputs(qPrintable(serial.errorString()), stdout);
+        return 1;
+    }
+    QCoreApplication app(argc, argv);
+    tst_Serial test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_serial.moc"
