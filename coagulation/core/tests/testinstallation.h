@@ -1,0 +1,84 @@
+#ifndef TESTINSTALLATION_H
+#define TESTINSTALLATION_H
+
+#include <QtCore/QList>
+#include <QtCore/QMap>
+#include <QtCore/QMutex>
+#include <QtCore/QStringList>
+#include <QtCore/QTemporaryDir>
+#include <QtCore/QVariant>
+
+// An installation of the application laid out in a temporary directory:
+// settings.ini and the four SQLite databases, each created from its schema in
+// schema/. The directory goes away with the object.
+//
+//     TestInstallation inst;
+//     QVERIFY(inst.create());
+//     inst.enter();              // current directory until inst is destroyed
+//
+// Database files are named relative to path() (or absolute); every access
+// opens its own private connection and removes it again.
+class TestInstallation
+{
+public:
+    TestInstallation();
+    ~TestInstallation();
+
+    // "profile.db", "data.db", "qc.db", "syslog.db"
+    static QStringList databaseFiles();
+
+    QString path() const;
+    QString filePath(const QString &relativePath) const;
+
+    // Creates the four databases in subdir (path() itself when empty), all
+    // but the omitted ones.
+    bool create(const QString &subdir = QString(), const QStringList &omitted = QStringList());
+    // Creates one database at relativePath from schema/<schema>.sql, for
+    // example createDatabase("other/clinic.db", "data").
+    bool createDatabase(const QString &relativePath, const QString &schema);
+    // Writes settings.ini with the given keys, e.g. {"db/data", "clinic.db"}.
+    bool writeSettings(const QMap<QString, QString> &values);
+    // Writes any file, e.g. one that is no database at all.
+    bool writeFile(const QString &relativePath, const QByteArray &content);
+
+    // Makes path() the current directory; the destructor goes back.
+    void enter();
+
+    bool execSql(const QString &dbFile, const QString &sql,
+                 const QVariantList &bindValues = QVariantList());
+    // All rows of a select, each as the list of its column values; empty when
+    // the statement fails (the failure is written as a warning).
+    QList<QVariantList> query(const QString &dbFile, const QString &sql,
+                              const QVariantList &bindValues = QVariantList());
+
+private:
+    Q_DISABLE_COPY(TestInstallation)
+
+    QTemporaryDir m_dir;
+    QString m_previousDir;
+};
+
+// Collects the lines written to the warning channel while it lives, from any
+// thread, and passes every message on to the handler that was installed before.
+class WarningCapture
+{
+public:
+    WarningCapture();
+    ~WarningCapture();
+
+    QStringList lines() const;
+    // The captured lines that contain text.
+    QStringList linesContaining(const QString &text) const;
+    void clear();
+
+private:
+    Q_DISABLE_COPY(WarningCapture)
+    static void handler(QtMsgType type, const QMessageLogContext &context, const QString &message);
+
+    mutable QMutex m_mutex;
+    QStringList m_lines;
+    WarningCapture *m_outer;
+    QtMessageHandler m_previous;
+};
+
+#endif // TESTINSTALLATION_H

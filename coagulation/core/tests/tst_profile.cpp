@@ -1,0 +1,446 @@
+#include "messageboxanswerer.h"
+#include "profile.h"
+#include "testinstallation.h"
+
+#include <QtCore/QThread>
+#include <QtSql/QSqlDatabase>
+#include <QtTest/QtTest>
+
+#include <functional>
+#include <memory>
+
+using Reader = std::function<QVariant(Profile &, const QVariant &)>;
+Q_DECLARE_METATYPE(Reader)
+
+// Each typed getter by its key, called with a default of its own type.
+static QHash<QString, Reader> typedReaders()
+{
+#define PROFILE_READER(Type, name) \
+    {QStringLiteral(#name), [](Profile &profile, const QVariant &defaultValue) { \
+         return QVariant::fromValue(profile.name(defaultValue.value<Type>())); \
+     }},
+    return {PROFILE_TYPED_SETTINGS(PROFILE_READER)};
+#undef PROFILE_READER
+}
+
+class tst_Profile : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void lookupRecordsUnknownKey();
+    void persistence_data();
+    void persistence();
+    void value2_data();
+    void value2();
+    void removeUnknownKey();
+    void failedStoreIsReported();
+    void writeFromWorkerWaitsForOwner();
+    void slotsMayCallBack();
+    void storedBeforeLaterSlots();
+
+    void typedKeys();
+    void typedValuesKeepTheirType();
+    void typedConversions_data();
+    void typedConversions();
+    void colourLosesAlphaOnRestart();
+    void typedSetterEqualsGenericSetValue();
+    void typedPersistFalse();
+
+private:
+    void start();
+    void restart() { start(); }
+    QVariant row(const QString &key);
+
+    std::unique_ptr<TestInstallation> m_inst;
+    std::unique_ptr<MessageBoxAnswerer> m_answerer;
+    std::unique_ptr<Profile> m_profile;
+};
+
+// QVariant's operator== converts; a stored value must come back with its type.
+#define COMPARE_EXACT(actual, expected) \
+    do { \
+        const QVariant a_ = (actual), e_ = (expected); \
+        QCOMPARE(QMetaType::typeName(a_.userType()), QMetaType::typeName(e_.userType())); \
+        QCOMPARE(a_, e_); \
+    } while (false)
+
+void tst_Profile::init()
+{
+    m_inst.reset(new TestInstallation);
+    QVERIFY(m_inst->create());
+    m_inst->enter();
+    m_answerer.reset(new MessageBoxAnswerer);
+    start();
+}
+
+void tst_Profile::cleanup()
+{
+    m_profile.reset();
+    for (const QString &name : TestInstallation::databaseFiles())
+        QSqlDatabase::removeDatabase(name);
+    const auto seen = m_answerer->seen;
+    m_answerer.reset();
+    m_inst.reset();
+    QCOMPARE(seen.size(), 0);
+}
+
+// A restart: a new store on fresh connections, which must read the file again.
+void tst_Profile::start()
+{
+    m_profile.reset();
+    for (const QString &name : TestInstallation::databaseFiles())
+        QSqlDatabase::removeDatabase(name);
+    m_profile.reset(new Profile);
+}
+
+QVariant tst_Profile::row(const QString &key)
+{
+    const auto rows =
+        m_inst->query(QStringLiteral("profile.db"),
+                      QStringLiteral("select value from profile where name = ?"), {key});
+    return rows.isEmpty() ? QVariant() : rows.first().value(0);
+}
+
+void tst_Profile::lookupRecordsUnknownKey()
+{
+    QCOMPARE(m_profile->value(QStringLiteral("k"), 5), QVariant(5));
+    QCOMPARE(m_profile->keys(), QStringList{QStringLiteral("k")});
+    QVERIFY(!row(QStringLiteral("k")).isValid());
+    QCOMPARE(m_profile->value(QStringLiteral("k"), 6), QVariant(6));
+    QCOMPARE(m_profile->keys().size(), 1);
+}
+
+void tst_Profile::persistence_data()
+{
+    QTest::addColumn<QVariant>("seeded"); // row before start-up; invalid: none
+    QTest::addColumn<QVariant>("set");
+    QTest::addColumn<bool>("persist");
+    QTest::addColumn<QVariant>("stored"); // row afterwards; invalid: none
+    QTest::addColumn<QVariant>("restarted");
+
+    const QVariant none;
+    const QVariant old = QStringLiteral("old");
+    const QVariant text = QStringLiteral("text");
+    QTest::newRow("string") << none << text << true << text << text;
+    QTest::newRow("int") << none << QVariant(42) << true << QVariant(42LL) << QVariant(42LL);
+    QTest::newRow("replaces row") << old << QVariant(7) << true << QVariant(7LL) << QVariant(7LL);
+    QTest::newRow("bool") << none << QVariant(true) << true << QVariant(1LL) << QVariant(1LL);
+    QTest::newRow("double") << none << QVariant(2.5) << true << QVariant(2.5) << QVariant(2.5);
+    const QVariant bytes = QByteArray("\0\1", 2);
+    QTest::newRow("bytes") << none << bytes << true << bytes << bytes;
+    const QVariant blue = QStringLiteral("#0080ff");
+    QTest::newRow("opaque colour") << none << QVariant(QColor(0, 128, 255)) << true << blue << blue;
+    const QVariant red = QStringLiteral("#ff0000");
+    QTest::newRow("colour with alpha")
+        << none << QVariant(QColor(255, 0, 0, 128)) << true << red << red;
+    QTest::newRow("invalid deletes row") << old << none << true << none << none;
+    QTest::newRow("persist false keeps row") << old << text << false << old << old;
+    QTest::newRow("persist false writes nothing") << none << text << false << none << none;
+}
+
+void tst_Profile::persistence()
+{
+    QFETCH(QVariant, seeded);
+    QFETCH(QVariant, set);
+    QFETCH(bool, persist);
+    QFETCH(QVariant, stored);
+    QFETCH(QVariant, restarted);
+    const QString key = QStringLiteral("k");
+
+    if (seeded.isValid()) {
+        QVERIFY(m_inst->execSql(QStringLiteral("profile.db"),
+                                QStringLiteral("insert into profile (name, value) values(?,?)"),
+                                {key, seeded}));
+        restart();
+    }
+    QSignalSpy changed(m_profile.get(), &Profile::valueChanged);
+    m_profile->setValue(key, set, persist);
+    QCOMPARE(changed.size(), persist ? 1 : 0);
+
+    // In this process the value keeps the variant it was set with.
+    const QVariant fallback = QStringLiteral("default");
+    COMPARE_EXACT(m_profile->value(key, fallback), set.isValid() ? set : fallback);
+    QVERIFY(m_profile->keys().contains(key));
+    COMPARE_EXACT(row(key), stored);
+
+    restart();
+    COMPARE_EXACT(m_profile->value(key), restarted);
+}
+
+void tst_Profile::value2_data()
+{
+    QTest::addColumn<QVariantList>("first"); // empty: unknown; else the value set
+    QTest::addColumn<QVariantList>("second");
+    QTest::addColumn<QVariant>("expected");
+
+    const QVariantList unknown;
+    const QVariantList invalid{QVariant()};
+    const QVariant a = QStringLiteral("a"), b = QStringLiteral("b");
+    QTest::newRow("first wins") << QVariantList{a} << QVariantList{b} << a;
+    QTest::newRow("first unknown") << unknown << QVariantList{b} << b;
+    QTest::newRow("first invalid") << invalid << QVariantList{b} << b;
+    QTest::newRow("both unknown") << unknown << unknown << QVariant(QStringLiteral("default"));
+    QTest::newRow("both invalid") << invalid << invalid << QVariant(QStringLiteral("default"));
+}
+
+void tst_Profile::value2()
+{
+    QFETCH(QVariantList, first);
+    QFETCH(QVariantList, second);
+    QFETCH(QVariant, expected);
+    const QString key1 = QStringLiteral("one"), key2 = QStringLiteral("two");
+
+    if (!first.isEmpty())
+        m_profile->setValue(key1, first.first(), false);
+    if (!second.isEmpty())
+        m_profile->setValue(key2, second.first(), false);
+    COMPARE_EXACT(m_profile->value2(key1, key2, QStringLiteral("default")), expected);
+    QStringList keys = m_profile->keys();
+    keys.sort();
+    QCOMPARE(keys, (QStringList{key1, key2}));
+}
+
+void tst_Profile::removeUnknownKey()
+{
+    WarningCapture warnings;
+    QSignalSpy removed(m_profile.get(), &Profile::keyRemoved);
+    m_profile->remove(QStringLiteral("never"));
+    QCOMPARE(removed.size(), 1);
+    QCOMPARE(removed.first().first().toString(), QStringLiteral("never"));
+    QCOMPARE(warnings.lines(), QStringList());
+
+    m_profile->setValue(QStringLiteral("k"), 1);
+    QVERIFY(row(QStringLiteral("k")).isValid());
+    m_profile->remove(QStringLiteral("k"));
+    QVERIFY(!row(QStringLiteral("k")).isValid());
+    QVERIFY(!m_profile->keys().contains(QStringLiteral("k")));
+}
+
+void tst_Profile::failedStoreIsReported()
+{
+    QVERIFY(m_inst->execSql(QStringLiteral("profile.db"), QStringLiteral("drop table profile")));
+
+    WarningCapture warnings;
+    m_profile->setValue(QStringLiteral("k"), 1);
+    QCOMPARE(m_profile->value(QStringLiteral("k")), QVariant(1)); // memory keeps it regardless
+    QStringList lines = warnings.linesContaining(
+        QStringLiteral("insert or replace into profile (name, value) values(?,?)"));
+    QCOMPARE(lines.size(), 1);
+    QVERIFY2(lines.first().contains(QStringLiteral("no such table")), qPrintable(lines.first()));
+    QVERIFY2(lines.first().contains(QStringLiteral("profile.cpp(")), qPrintable(lines.first()));
+
+    warnings.clear();
+    m_profile->remove(QStringLiteral("k"));
+    m_profile->setValue(QStringLiteral("k"), QVariant());
+    lines = warnings.linesContaining(QStringLiteral("delete from profile where name = ?"));
+    QCOMPARE(lines.size(), 2);
+}
+
+void tst_Profile::writeFromWorkerWaitsForOwner()
+{
+    const QString key = QStringLiteral("k");
+    const QVariant value = QStringLiteral("from worker");
+    std::unique_ptr<QThread> worker(
+        QThread::create([this, key, value] { m_profile->setValue(key, value); }));
+    worker->start();
+    QVERIFY(worker->wait(10000));
+
+    // Memory changed at once; the row waits for this thread's event loop.
+    QCOMPARE(m_profile->value(key), value);
+    QVERIFY(!row(key).isValid());
+    QTRY_COMPARE(row(key), value);
+
+    worker.reset(QThread::create([this, key] { m_profile->remove(key); }));
+    worker->start();
+    QVERIFY(worker->wait(10000));
+    QVERIFY(row(key).isValid());
+    QTRY_VERIFY(!row(key).isValid());
+}
+
+void tst_Profile::slotsMayCallBack()
+{
+    // A slot that reads the store while the signal is being emitted; run in a
+    // worker so that a lock held across the emission fails the wait, not the run.
+    QStringList seen;
+    auto callBack = [this, &seen](const QString &key) {
+        seen << m_profile->value(key, QStringLiteral("gone")).toString();
+        m_profile->keys();
+    };
+    connect(m_profile.get(), &Profile::valueChanged, m_profile.get(), callBack,
+            Qt::DirectConnection);
+    connect(m_profile.get(), &Profile::keyRemoved, m_profile.get(), callBack, Qt::DirectConnection);
+    auto worker = QThread::create([this] {
+        m_profile->setValue(QStringLiteral("k"), QStringLiteral("set"));
+        m_profile->remove(QStringLiteral("k"));
+    });
+    worker->start();
+    if (!worker->wait(10000))
+        QFAIL("a lock is held while a signal is emitted"); // the worker is left hanging
+    delete worker;
+    QCOMPARE(seen, (QStringList{QStringLiteral("set"), QStringLiteral("gone")}));
+}
+
+void tst_Profile::storedBeforeLaterSlots()
+{
+    QVariant seenRow;
+    connect(m_profile.get(), &Profile::valueChanged, this,
+            [this, &seenRow](const QString &key) { seenRow = row(key); });
+    m_profile->setValue(QStringLiteral("k"), QStringLiteral("v"));
+    QCOMPARE(seenRow, QVariant(QStringLiteral("v")));
+}
+
+void tst_Profile::typedKeys()
+{
+    // The getters' keys, written out independently of the declaration list.
+    QStringList expected = {"statim_sample_prefix",
+                            "qc_sample_prefix",
+                            "result_is_preparing",
+                            "result_can_not_be_calculated",
+                            "result_is_incubating",
+                            "result_is_analysing",
+                            "result_not_clotted",
+                            "dilution_result_flag",
+                            "lower_report_limit_flag",
+                            "upper_report_limit_flag",
+                            "lower_mark_limit_flag",
+                            "upper_mark_limit_flag",
+                            "manual_input_flag",
+                            "color_of_waiting",
+                            "color_of_dispensing",
+                            "color_of_incubating",
+                            "color_of_analysing",
+                            "color_of_null_result",
+                            "color_of_lower_report",
+                            "color_of_upper_report",
+                            "color_of_lower_mark",
+                            "color_of_upper_mark",
+                            "analysis_display_assay",
+                            "patient_display_fields",
+                            "max_qc_file",
+                            "qc_method",
+                            "hospital",
+                            "is_touch_screen"};
+    expected.sort();
+
+    const auto readers = typedReaders();
+    QCOMPARE(readers.size(), 28);
+    QCOMPARE(m_profile->hospital(QStringLiteral("H")), QStringLiteral("H"));
+    QCOMPARE(m_profile->keys(), QStringList{QStringLiteral("hospital")});
+    for (auto it = readers.cbegin(); it != readers.cend(); ++it)
+        it.value()(*m_profile, QVariant());
+    QStringList keys = m_profile->keys();
+    keys.sort();
+    QCOMPARE(keys, expected);
+    QVERIFY(m_inst->query(QStringLiteral("profile.db"), QStringLiteral("select * from profile"))
+                .isEmpty());
+}
+
+void tst_Profile::typedValuesKeepTheirType()
+{
+    // Each setter wraps its own type, and its getter returns it unchanged.
+#define PROFILE_CHECK(Type, name) \
+    { \
+        const Type sample = qvariant_cast<Type>(samples.value(qMetaTypeId<Type>())); \
+        m_profile->set_##name(sample, false); \
+        COMPARE_EXACT(m_profile->value(QStringLiteral(#name)), QVariant::fromValue(sample)); \
+        QCOMPARE(m_profile->name(Type()), sample); \
+    }
+    const QHash<int, QVariant> samples = {
+        {QMetaType::QString, QStringLiteral("x")},
+        {QMetaType::QColor, QColor(1, 2, 3, 4)},
+        {QMetaType::Int, 9},
+        {QMetaType::Bool, true},
+    };
+    PROFILE_TYPED_SETTINGS(PROFILE_CHECK)
+#undef PROFILE_CHECK
+}
+
+void tst_Profile::typedConversions_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QVariant>("stored"); // invalid: no row
+    QTest::addColumn<QVariant>("defaultValue");
+    QTest::addColumn<QVariant>("expected");
+
+    const QVariant red = QColor(Qt::red);
+    QTest::newRow("colour name") << "color_of_lower_mark" << QVariant("#ffaa00") << red
+                                 << QVariant(QColor(255, 170, 0));
+    QTest::newRow("no colour name")
+        << "color_of_waiting" << QVariant("no colour") << red << QVariant(QColor());
+    QTest::newRow("digits") << "max_qc_file" << QVariant("12") << QVariant(7) << QVariant(12);
+    QTest::newRow("not a number") << "max_qc_file" << QVariant("many") << QVariant(7)
+                                  << QVariant(0);
+    QTest::newRow("integer") << "qc_method" << QVariant(3LL) << QVariant(0) << QVariant(3);
+    QTest::newRow("integer true") << "is_touch_screen" << QVariant(2LL) << QVariant(false)
+                                  << QVariant(true);
+    QTest::newRow("integer false")
+        << "is_touch_screen" << QVariant(0LL) << QVariant(true) << QVariant(false);
+    for (const char *text : {"false", "FaLsE", "", "0"})
+        QTest::addRow("text '%s'", text)
+            << "is_touch_screen" << QVariant(text) << QVariant(true) << QVariant(false);
+    QTest::newRow("text yes") << "is_touch_screen" << QVariant("yes") << QVariant(false)
+                              << QVariant(true);
+    QTest::newRow("integer to text")
+        << "hospital" << QVariant(5LL) << QVariant("x") << QVariant("5");
+    QTest::newRow("no row") << "hospital" << QVariant() << QVariant("x") << QVariant("x");
+}
+
+void tst_Profile::typedConversions()
+{
+    QFETCH(QString, key);
+    QFETCH(QVariant, stored);
+    QFETCH(QVariant, defaultValue);
+    QFETCH(QVariant, expected);
+
+    if (stored.isValid()) {
+        QVERIFY(m_inst->execSql(QStringLiteral("profile.db"),
+                                QStringLiteral("insert into profile (name, value) values(?,?)"),
+                                {key, stored}));
+        restart();
+    }
+    COMPARE_EXACT(typedReaders().value(key)(*m_profile, defaultValue), expected);
+}
+
+void tst_Profile::colourLosesAlphaOnRestart()
+{
+    const QColor halfRed(255, 0, 0, 128);
+    m_profile->set_color_of_lower_mark(halfRed);
+    QCOMPARE(m_profile->color_of_lower_mark(Qt::blue), halfRed);
+    QCOMPARE(row(QStringLiteral("color_of_lower_mark")), QVariant(QStringLiteral("#ff0000")));
+
+    m_profile->set_is_touch_screen(true);
+    restart();
+    QCOMPARE(m_profile->color_of_lower_mark(Qt::blue), QColor(255, 0, 0));
+    QCOMPARE(m_profile->color_of_lower_mark(Qt::blue).alpha(), 255);
+    QCOMPARE(m_profile->is_touch_screen(false), true);
+}
+
+void tst_Profile::typedSetterEqualsGenericSetValue()
+{
+    m_profile->set_qc_method(3);
+    const QVariant typedRow = row(QStringLiteral("qc_method"));
+    const QVariant typedValue = m_profile->value(QStringLiteral("qc_method"));
+    m_profile->remove(QStringLiteral("qc_method"));
+
+    m_profile->setValue(QStringLiteral("qc_method"), 3);
+    COMPARE_EXACT(row(QStringLiteral("qc_method")), typedRow);
+    COMPARE_EXACT(m_profile->value(QStringLiteral("qc_method")), typedValue);
+    QCOMPARE(m_profile->qc_method(0), 3);
+}
+
+void tst_Profile::typedPersistFalse()
+{
+    m_profile->set_hospital(QStringLiteral("stored"));
+    m_profile->set_hospital(QStringLiteral("this run only"), false);
+    QCOMPARE(m_profile->hospital(QString()), QStringLiteral("this run only"));
+    QCOMPARE(row(QStringLiteral("hospital")), QVariant(QStringLiteral("stored")));
+    restart();
+    QCOMPARE(m_profile->hospital(QString()), QStringLiteral("stored"));
+}
+
+QTEST_MAIN(tst_Profile)
+#include "tst_profile.moc"

@@ -1,0 +1,146 @@
+#include "messageboxanswerer.h"
+#include "profile.h"
+#include "testinstallation.h"
+
+#include <QtCore/QAtomicInt>
+#include <QtCore/QThread>
+#include <QtTest/QtTest>
+
+#include <memory>
+#include <vector>
+
+class tst_ProfileThreads : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void concurrentUse();
+    void lookupRacingWrite();
+};
+
+// Several threads read, write, remove and list keys at once while this thread
+// runs its event loop and stores the queued writes. Every thread owns a set of
+// keys no other thread writes, so for those the last value it set is what
+// memory and table must hold in the end; one key is written by all of them.
+void tst_ProfileThreads::concurrentUse()
+{
+    TestInstallation inst;
+    QVERIFY(inst.create());
+    inst.enter();
+    MessageBoxAnswerer answerer;
+    Profile profile;
+    QVERIFY(answerer.seen.isEmpty());
+
+    constexpr int threadCount = 4;
+    constexpr int rounds = 400;
+    constexpr int keysPerThread = 5;
+    const QString shared = QStringLiteral("shared");
+    const auto ownKey = [](int thread, int k) {
+        return QStringLiteral("t%1/k%2").arg(thread).arg(k);
+    };
+
+    WarningCapture warnings;
+    QAtomicInt failures;
+    QAtomicInt running = threadCount;
+    std::vector<std::unique_ptr<QThread>> threads;
+    for (int t = 0; t < threadCount; ++t) {
+        threads.emplace_back(QThread::create([&, t] {
+            for (int i = 0; i < rounds; ++i) {
+                const QString key = ownKey(t, i % keysPerThread);
+                if (i % 7 == 3) {
+                    profile.remove(key);
+                    if (profile.value(key, -1) != QVariant(-1))
+                        failures.ref();
+                } else {
+                    profile.setValue(key, i, i % 5 != 0);
+                    if (profile.value(key, -1) != QVariant(i))
+                        failures.ref();
+                }
+                // Looking up a key that another thread may be setting right now
+                // must not undo that thread's write.
+                profile.value(ownKey((t + 1) % threadCount, (i + 1) % keysPerThread));
+                profile.setValue(shared, t, i % 2 == 0);
+                if (profile.value(shared).toInt() >= threadCount)
+                    failures.ref();
+                if (i % 10 == 0 && !profile.keys().contains(shared))
+                    failures.ref();
+            }
+            running.deref();
+        }));
+        threads.back()->start();
+    }
+    QElapsedTimer clock;
+    clock.start();
+    while (running.loadAcquire() > 0 && clock.elapsed() < 120000)
+        QCoreApplication::processEvents();
+    for (auto &thread : threads)
+        QVERIFY(thread->wait(10000));
+    QCoreApplication::sendPostedEvents();
+
+    QCOMPARE(failures.loadRelaxed(), 0);
+    QCOMPARE(warnings.lines(), QStringList()); // every store ran in this thread, and worked
+
+    // Replays each thread's last persisting step per key: memory holds the last
+    // value set, the table the last value stored, or no row after a removal.
+    for (int t = 0; t < threadCount; ++t) {
+        for (int k = 0; k < keysPerThread; ++k) {
+            QVariant inMemory, stored;
+            for (int i = k; i < rounds; i += keysPerThread) {
+                if (i % 7 == 3) {
+                    inMemory = stored = QVariant();
+                } else {
+                    inMemory = i;
+                    if (i % 5 != 0)
+                        stored = i;
+                }
+            }
+            const QString key = ownKey(t, k);
+            QCOMPARE(profile.value(key), inMemory);
+            const auto rows =
+                inst.query(QStringLiteral("profile.db"),
+                           QStringLiteral("select value from profile where name = ?"), {key});
+            QCOMPARE(rows.isEmpty() ? QVariant() : rows.first().first(), stored);
+        }
+    }
+}
+
+// One thread sets fresh keys while another looks up the keys just ahead of it:
+// a lookup that records a missing key must never replace a value set meanwhile.
+void tst_ProfileThreads::lookupRacingWrite()
+{
+    TestInstallation inst;
+    QVERIFY(inst.create());
+    inst.enter();
+    Profile profile;
+
+    constexpr int count = 200000;
+    const auto key = [](int i) {
+        return QString::number(i);
+    };
+    QAtomicInt written = 0;
+    std::unique_ptr<QThread> writer(QThread::create([&] {
+        for (int i = 0; i < count; ++i) {
+            profile.setValue(key(i), i, false);
+            written.storeRelease(i + 1);
+        }
+    }));
+    std::unique_ptr<QThread> reader(QThread::create([&] {
+        while (written.loadAcquire() < count) {
+            const int next = written.loadAcquire();
+            for (int ahead = 0; ahead < 3; ++ahead)
+                profile.value(key(next + ahead));
+        }
+    }));
+    writer->start();
+    reader->start();
+    QVERIFY(writer->wait(120000));
+    QVERIFY(reader->wait(120000));
+
+    int lost = 0;
+    for (int i = 0; i < count; ++i)
+        lost += profile.value(key(i)) != QVariant(i);
+    QCOMPARE(lost, 0);
+}
+
+QTEST_MAIN(tst_ProfileThreads)
+#include "tst_profilethreads.moc"
