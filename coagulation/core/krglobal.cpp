@@ -1,9 +1,17 @@
 #include "krglobal.h"
 
+#include <QtCore/QDebug>
+#include <QtCore/QFile>
+#include <QtCore/QLibraryInfo>
 #include <QtCore/QRegExp>
+#include <QtCore/QSettings>
+#include <QtCore/QTextStream>
 #include <QtCore/QThread>
+#include <QtCore/QTranslator>
+#include <QtScript/QScriptEngine>
 #include <QtWidgets/QApplication>
 
+#include <algorithm>
 #include <array>
 
 double fraction(const QString &text, bool *ok)
@@ -109,6 +117,109 @@ void setDefaultCodec()
     // Qt 4 needed UTF-8 installed as the codec for C strings and for tr().
     // Qt 5 always decodes both as UTF-8 and has no setters for them, so there
     // is nothing to do; the locale codec stays as it is on purpose.
+}
+
+// Qt 4 turned every script number into a double; Qt 5's toVariant() gives an
+// int for integral values, also inside arrays and objects. Callers expect the
+// double, so the ints are turned back.
+static QVariant numbersAsDouble(const QVariant &value)
+{
+    switch (value.userType()) {
+    case QMetaType::Int:
+        return value.toDouble();
+    case QMetaType::QVariantList: {
+        QVariantList list = value.toList();
+        for (QVariant &item : list)
+            item = numbersAsDouble(item);
+        return list;
+    }
+    case QMetaType::QVariantMap: {
+        QVariantMap map = value.toMap();
+        for (QVariant &item : map)
+            item = numbersAsDouble(item);
+        return map;
+    }
+    default:
+        return value;
+    }
+}
+
+static QVariant toVariant(const QScriptValue &value)
+{
+    return numbersAsDouble(value.toVariant());
+}
+
+QVariant eval(const QString &program)
+{
+    QScriptEngine engine;
+    return toVariant(engine.evaluate(program, QString(), 1));
+}
+
+QVariant load_script(const QString &fileName)
+{
+    QFile file(fileName);
+    QString program;
+    // An unreadable file runs as the empty program; reading an unopened file
+    // would only add a warning.
+    if (file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        QTextStream stream(&file);
+        stream.setCodec("UTF-8");
+        program = stream.readAll();
+    }
+
+    QScriptEngine engine;
+    const QScriptValue value = engine.evaluate(program, file.fileName(), 1);
+    // A thrown value need not be an Error object ("throw 'no assay'"); it is
+    // a failure all the same and must not come back as the script's result.
+    if (engine.hasUncaughtException() || value.isError()) {
+        critical(value.toString(), QMessageBox::Ok, QMessageBox::NoButton);
+        return QVariant();
+    }
+    return toVariant(value);
+}
+
+void installTranslators()
+{
+    QCoreApplication *app = QCoreApplication::instance();
+    if (!app) {
+        qWarning("installTranslators: no application object to install translators into");
+        return;
+    }
+    setDefaultCodec();
+
+    const QStringList directories = {QStringLiteral("."), QStringLiteral(".."),
+                                     QStringLiteral("../translations"),
+                                     QLibraryInfo::location(QLibraryInfo::TranslationsPath)};
+
+    QSettings settings(QStringLiteral("settings.ini"), QSettings::IniFormat);
+    const QString company = settings.value(QStringLiteral("settings/company")).toString();
+    const QString language =
+        settings.value(QStringLiteral("settings/language"), QStringLiteral("zh_CN")).toString();
+    QStringList defaultNames = {QStringLiteral("qt"), QStringLiteral("kr")};
+    if (!company.isEmpty())
+        defaultNames << company;
+    // An explicit list replaces the defaults, the company's file included.
+    const QStringList names =
+        settings.value(QStringLiteral("settings/translations"), defaultNames).toStringList();
+
+    for (const QString &name : names) {
+        const QString file = name + QLatin1Char('_') + language;
+        auto *translator = new QTranslator(app);
+        // Within one directory load() already falls back from "qt_zh_CN" to
+        // "qt_zh" and "qt", so a generic file close by beats an exact one
+        // further down the list.
+        const bool loaded =
+            std::any_of(directories.cbegin(), directories.cend(), [&](const QString &directory) {
+                return translator->load(file, directory);
+            });
+        if (loaded) {
+            qDebug() << file << "loaded";
+            QCoreApplication::installTranslator(translator);
+        } else {
+            qDebug() << file << "not found";
+            delete translator;
+        }
+    }
 }
 
 Core::Core() = default;

@@ -6,8 +6,11 @@
 #include <QtCore/QFlags>
 #include <QtCore/QString>
 #include <QtCore/QStringList>
+#include <QtCore/QVariant>
 #include <QtWidgets/QMessageBox>
 
+class QDate;
+class QSqlRecord;
 class QWidget;
 
 namespace kr {
@@ -23,6 +26,8 @@ enum ResultFlag {
     ManualInputFlag = 0x8000
 };
 Q_DECLARE_FLAGS(ResultFlags, ResultFlag)
+
+enum SampleType { RoutineSample = 0, StatimSample = 1, QcSample = 2 };
 
 } // namespace kr
 
@@ -49,6 +54,39 @@ CORE_EXPORT QStringList dilutionList();
 // Does nothing: Qt 5 already reads 8-bit literals and tr() source texts as
 // UTF-8. Kept for callers written against the Qt 4 interface.
 CORE_EXPORT void setDefaultCodec();
+
+// One more than the largest sample number stored in the table `patient` of
+// the data database for date, counting each number by its leading digits;
+// 1 when there is none or the query fails. Nothing is reserved: the number is
+// free only until a row with it is stored. Runs on the thread that opened the
+// databases.
+CORE_EXPORT int nextSampleNo(const QDate &date);
+
+// The configured prefix of statim and QC sample numbers ("S" and "QC" unless
+// set); empty for routine samples.
+CORE_EXPORT QString samplePrefix(kr::SampleType type);
+
+// Sets the field's value and marks it generated, so that the insert and update
+// statements built from record include it. A name the record lacks is ignored.
+CORE_EXPORT void setGeneratedValue(QSqlRecord &record, const QString &name, const QVariant &value);
+
+// Runs an ECMAScript program in an engine of its own and returns the value of
+// its last expression statement; undefined and null give an invalid variant.
+// Errors are not reported: the caller gets the converted error value.
+CORE_EXPORT QVariant eval(const QString &program);
+
+// As eval, on the content of a UTF-8 script file. A program that ends in an
+// error is shown in a critical message box and gives an invalid variant; a
+// file that cannot be read is an empty program.
+CORE_EXPORT QVariant load_script(const QString &fileName);
+
+// Installs into the application the translation files named in the
+// "settings" group of settings.ini in the current directory (by default
+// "qt", "kr" and the company's file, each with "_" and the language appended,
+// "zh_CN" unless set), searched in ".", "..", "../translations" and the Qt
+// translations directory. Files installed later take precedence. Call once,
+// on the GUI thread, after the application object exists.
+CORE_EXPORT void installTranslators();
 
 // Has no state or behaviour; kept because applications refer to it.
 class CORE_EXPORT Core

@@ -1,0 +1,152 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en">
+<context>
+    <name>OemInfo</name>
+    <message>
+        <location filename="../coagulation/core/oeminfo.cpp" line="+11"/>
+        <source>0001</source>
+        <translation>0001</translation>
+    </message>
+    <message>
+        <location line="+5"/>
+        <source>示例医疗仪器有限公司</source>
+        <translation>Example Medical Instruments Co., Ltd.</translation>
+    </message>
+    <message>
+        <location line="+5"/>
+        <source>全自动血凝分析仪</source>
+        <translation>Automatic Coagulation Analyzer</translation>
+    </message>
+    <message>
+        <location line="+5"/>
+        <source>&lt;h2&gt;%1&lt;/h2&gt;
+版本: %2</source>
+        <translation>&lt;h2&gt;%1&lt;/h2&gt;
+Version: %2</translation>
+    </message>
+    <message>
+        <location line="+5"/>
+        <source>ReportDesigner</source>
+        <translation>ReportDesigner</translation>
+    </message>
+</context>
+<context>
+    <name>Profile</name>
+    <message>
+        <source>M</source>
+        <translation>M</translation>
+    </message>
+    <message>
+        <source>!</source>
+        <translation>!</translation>
+    </message>
+    <message>
+        <source>&lt;</source>
+        <translation>&lt;</translation>
+    </message>
+    <message>
+        <source>&gt;</source>
+        <translation>&gt;</translation>
+    </message>
+    <message>
+        <source>↓</source>
+        <translation>↓</translation>
+    </message>
+    <message>
+        <source>↑</source>
+        <translation>↑</translation>
+    </message>
+    <message>
+        <source>不凝</source>
+        <translation>No clot</translation>
+    </message>
+    <message>
+        <source>---.-</source>
+        <translation>---.-</translation>
+    </message>
+    <message>
+        <location filename="../coagulation/core/profile.cpp" line="+101"/>
+        <source>找不到配置文件 %1</source>
+        <translation>Cannot find the profile %1</translation>
+    </message>
+    <message>
+        <location line="+8"/>
+        <source>无法加载配置文件 %1
+%2</source>
+        <translation>Cannot load the profile %1
+%2</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>错误的配置文件 %1</source>
+        <translation>Invalid profile %1</translation>
+    </message>
+    <message>
+        <location line="+22"/>
+        <source>无法打开数据库文件 %1</source>
+        <translation>Cannot open the database file %1</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>错误的数据库文件 %1</source>
+        <translation>Invalid database file %1</translation>
+    </message>
+</context>
+<context>
+    <name>PropertyItemModel</name>
+    <message>
+        <location filename="../coagulation/core/propertyitem.cpp" line="+385"/>
+        <source>名称</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <location line="+0"/>
+        <source>值</source>
+        <translation>Value</translation>
+    </message>
+</context>
+<context>
+    <name>QObject</name>
+    <message>
+        <location filename="../coagulation/core/analysisresult.cpp" line="+137"/>
+        <source>结果为空</source>
+        <translation>No result</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>无效的值</source>
+        <translation>Invalid value</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>未知错误</source>
+        <translation>Unknown error</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>无标准曲线</source>
+        <translation>No standard curve</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>标准曲线无效</source>
+        <translation>Invalid standard curve</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>标准曲线设置错误</source>
+        <translation>Wrong standard curve settings</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>无效的计算方法</source>
+        <translation>Invalid calculation method</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>计算所需的参数不存在</source>
+        <translation>Parameters needed for the calculation are missing</translation>
+    </message>
+</context>
+</TS>
