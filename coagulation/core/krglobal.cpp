@@ -1,5 +1,7 @@
 #include "krglobal.h"
+#include "profile.h"
 
+#include <QtCore/QDate>
 #include <QtCore/QDebug>
 #include <QtCore/QFile>
 #include <QtCore/QLibraryInfo>
@@ -9,10 +11,14 @@
 #include <QtCore/QThread>
 #include <QtCore/QTranslator>
 #include <QtScript/QScriptEngine>
+#include <QtSql/QSqlError>
+#include <QtSql/QSqlQuery>
+#include <QtSql/QSqlRecord>
 #include <QtWidgets/QApplication>
 
 #include <algorithm>
 #include <array>
+#include <limits>
 
 double fraction(const QString &text, bool *ok)
 {
@@ -117,6 +123,45 @@ void setDefaultCodec()
     // Qt 4 needed UTF-8 installed as the codec for C strings and for tr().
     // Qt 5 always decodes both as UTF-8 and has no setters for them, so there
     // is nothing to do; the locale codec stays as it is on purpose.
+}
+
+int nextSampleNo(const QDate &date)
+{
+    QSqlQuery query(Profile::instance().dataDatabase());
+    // The cast counts "12A" as 12 and a number without digits as 0, and
+    // compares "10" above "9".
+    if (!query.prepare(
+            QStringLiteral("select max(cast(sampleNo as integer)) from patient where date=:date")))
+        qWarning() << "..\\..\\coagulation\\core\\krglobal(174):" << query.lastError();
+    query.bindValue(QStringLiteral(":date"), date);
+    if (!query.exec())
+        qWarning() << "..\\..\\coagulation\\core\\krglobal(177):" << query.lastError();
+    // No row (a failed query) and the null maximum of no samples both count as
+    // 0. Numbers are counted from 1, and one typed in beyond the int range must
+    // neither wrap nor overflow.
+    const qint64 largest = query.next() ? query.value(0).toLongLong() : 0;
+    return int(qBound<qint64>(0, largest, std::numeric_limits<int>::max() - 1) + 1);
+}
+
+QString samplePrefix(kr::SampleType type)
+{
+    switch (type) {
+    case kr::StatimSample:
+        return Profile::instance().statim_sample_prefix(QStringLiteral("S"));
+    case kr::QcSample:
+        return Profile::instance().qc_sample_prefix(QStringLiteral("QC"));
+    case kr::RoutineSample:
+        break;
+    }
+    return QString();
+}
+
+void setGeneratedValue(QSqlRecord &record, const QString &name, const QVariant &value)
+{
+    // Both setters ignore the index -1 of an unknown name.
+    const int index = record.indexOf(name);
+    record.setValue(index, value);
+    record.setGenerated(index, true);
 }
 
 // Qt 4 turned every script number into a double; Qt 5's toVariant() gives an
