@@ -52,7 +52,6 @@ private slots:
     void search_data();
     void search();
     void toolkitDirectoryLast();
-    void secondCallAddsTranslators();
     void englishLibrary();
 
 private:
@@ -266,15 +265,6 @@ void tst_Translations::toolkitDirectoryLast()
     QCOMPARE(translators.size(), 1);
     QCOMPARE(QFileInfo(translators.first()->filePath()).canonicalFilePath(),
              QFileInfo(toolkitFile).canonicalFilePath());
-}
-
-void tst_Translations::secondCallAddsTranslators()
-{
-    writeSettings(QStringLiteral("[settings]\ntranslations=kr\n"));
-    layOut({{QStringLiteral("work/kr_zh_CN.qm"), QStringLiteral("kr")}});
-    installTranslators();
-    installTranslators();
-    QCOMPARE(installed().size(), 2);
 }
 
 void tst_Translations::englishLibrary()
