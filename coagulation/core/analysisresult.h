@@ -4,8 +4,10 @@
 #include "core_global.h"
 #include "krglobal.h"
 
+#include <QtCore/QByteArray>
 #include <QtCore/QMetaType>
 #include <QtCore/QString>
+#include <QtCore/QVariant>
 #include <QtCore/QVector>
 
 // The measured signal of one test: equally spaced point segments, addressed by
@@ -42,6 +44,17 @@ public:
     void remove(int index, int count);
     ClotCurve simplified() const;
 
+    // A new curve of the target type; only Raw to OD converts anything.
+    ClotCurve toType(PointType type) const;
+
+    // The stored byte form: big-endian point type, segment count and segments
+    // (start, step, value count, values), as QDataStream writes them.
+    QByteArray toBuffer() const;
+    static ClotCurve fromBuffer(const QByteArray &buffer);
+
+    // Writes one row into the table "curve" of the data database.
+    void save(int patientId, const QString &item, int version) const;
+
 private:
     // Finds the segment holding global point `index`; `local` receives the
     // index within it. Returns null past the last point.
@@ -74,6 +87,11 @@ public:
         GreaterThan
     };
 
+    enum Format {
+        FullText, // every mark before the number, the arrow mark after it
+        BriefText // only the report-limit marks
+    };
+
     static const double notClottedValue;
     static const double nullValue;
     static const double invalidOD;
@@ -83,6 +101,10 @@ public:
     AnalysisResult(double value);
     AnalysisResult(ErrorCode error);
     AnalysisResult(ErrorCode error, double value);
+    // Reads the display text that toString() writes, with the marks and words
+    // configured at the time of the call.
+    explicit AnalysisResult(const QString &text);
+    static AnalysisResult fromString(const QString &text);
     ~AnalysisResult();
     AnalysisResult &operator=(const AnalysisResult &other);
 
@@ -129,6 +151,14 @@ public:
     void setQcRecordId(int qcRecordId);
     void setOD(double od);
     void setCurve(const ClotCurve &curve);
+
+    // Display text and colour, from the texts and colours configured in the
+    // settings store at the time of each call.
+    QString prefix(int mask = -1) const;
+    QString suffix() const;
+    QString toString(Format format = FullText, char numberFormat = 'g', int precision = 6) const;
+    QVariant foregroundRole() const;
+    QVariant toVariant() const;
 
     bool operator==(const AnalysisResult &other) const;
 
