@@ -34,34 +34,42 @@ Version: %2</translation>
 <context>
     <name>Profile</name>
     <message>
+        <location filename="../coagulation/core/analysisresult.cpp" line="+657"/>
         <source>M</source>
         <translation>M</translation>
     </message>
     <message>
+        <location line="+1"/>
         <source>!</source>
         <translation>!</translation>
     </message>
     <message>
+        <location line="+2"/>
         <source>&lt;</source>
         <translation>&lt;</translation>
     </message>
     <message>
+        <location line="+2"/>
         <source>&gt;</source>
         <translation>&gt;</translation>
     </message>
     <message>
+        <location line="+5"/>
         <source>↓</source>
         <translation>↓</translation>
     </message>
     <message>
+        <location line="+1"/>
         <source>↑</source>
         <translation>↑</translation>
     </message>
     <message>
+        <location line="+5"/>
         <source>不凝</source>
         <translation>No clot</translation>
     </message>
     <message>
+        <location line="+5"/>
         <source>---.-</source>
         <translation>---.-</translation>
     </message>
@@ -109,7 +117,7 @@ Version: %2</translation>
 <context>
     <name>QObject</name>
     <message>
-        <location filename="../coagulation/core/analysisresult.cpp" line="+137"/>
+        <location filename="../coagulation/core/analysisresult.cpp" line="-352"/>
         <source>结果为空</source>
         <translation>No result</translation>
     </message>
