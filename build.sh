@@ -39,7 +39,6 @@ configure() {
 }
 
 jobs=$(nproc 2>/dev/null || echo 2)
-export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 
 mode=${1:-test}
 shift || true
@@ -48,7 +47,8 @@ demo)
     ensure_packages "${BASE_PACKAGES[@]}"
     configure build
     cmake --build build --target coagulation-demo -- -j"$jobs"
-    ./build/examples/coagulation-demo "$@"
+    # The demo opens no window; it needs no display.
+    QT_QPA_PLATFORM=offscreen ./build/examples/coagulation-demo "$@"
     ;;
 test)
     ensure_packages "${BASE_PACKAGES[@]}"
@@ -66,8 +66,58 @@ sanitize)
         LSAN_OPTIONS=suppressions=$PWD/coagulation/core/tests/lsan.supp \
         ctest --test-dir build-asan --output-on-failure -j"$jobs" "$@"
     ;;
+tsan)
+    ensure_packages "${BASE_PACKAGES[@]}" clang-14 libclang-rt-14-dev
+    configure build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
+        -DCOAGULATION_SANITIZERS=thread -DCOAGULATION_BUILD_EXAMPLES=OFF
+    cmake --build build-tsan -- -j"$jobs"
+    TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/coagulation/core/tests/tsan.supp" \
+        ctest --test-dir build-tsan --output-on-failure -L threads "$@"
+    ;;
+fuzz)
+    seconds=${1:-60}
+    ensure_packages "${BASE_PACKAGES[@]}" clang-14 libclang-rt-14-dev
+    configure build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
+        -DCOAGULATION_BUILD_FUZZ=ON -DCOAGULATION_SANITIZERS=address,undefined \
+        -DCOAGULATION_BUILD_TESTS=OFF -DCOAGULATION_BUILD_EXAMPLES=OFF
+    cmake --build build-fuzz -- -j"$jobs"
+    for target in clotcurve resulttext fraction numbers; do
+        # New inputs go to a scratch corpus; the seeds in the repository stay as they are.
+        work=build-fuzz/corpus/$target
+        mkdir -p "$work"
+        log=build-fuzz/fuzz_$target.log
+        echo "== fuzz_$target for ${seconds}s"
+        status=0
+        ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+            LSAN_OPTIONS=suppressions=$PWD/coagulation/core/tests/lsan.supp \
+            ./build-fuzz/fuzz/fuzz_$target -max_total_time="$seconds" -rss_limit_mb=2048 \
+            -artifact_prefix=build-fuzz/crash-$target- -print_final_stats=1 \
+            "$work" fuzz/corpus/$target >"$log" 2>&1 || status=$?
+        grep -E '^(Done [0-9]+ runs|stat::number_of_executed_units)' "$log" || true
+        if [ "$status" -ne 0 ]; then
+            tail -n 60 "$log"
+            echo "fuzz_$target failed (exit status $status); inputs: build-fuzz/crash-$target-*"
+            exit 1
+        fi
+    done
+    ;;
+bench)
+    ensure_packages "${BASE_PACKAGES[@]}" libbenchmark-dev libboost-dev libsqlite3-dev python3
+    configure build-bench -DCMAKE_BUILD_TYPE=Release -DCOAGULATION_BUILD_BENCH=ON \
+        -DCOAGULATION_BUILD_TESTS=OFF -DCOAGULATION_BUILD_EXAMPLES=OFF
+    cmake --build build-bench --target coagulation-bench -- -j"$jobs"
+    ./build-bench/bench/coagulation-bench --benchmark_format=json --benchmark_out=build-bench/bench.json \
+        --benchmark_out_format=json "$@" >/dev/null
+    python3 bench/report.py < build-bench/bench.json
+    ;;
+editor)
+    ensure_packages "${BASE_PACKAGES[@]}"
+    configure build
+    cmake --build build --target coagulation-settings-editor -- -j"$jobs"
+    ./build/examples/settingseditor/coagulation-settings-editor "$@"
+    ;;
 *)
-    echo "usage: $0 {demo|test|sanitize}" >&2
+    echo "usage: $0 {demo|test|sanitize|tsan|fuzz [seconds]|bench|editor [dir]}" >&2
     exit 2
     ;;
 esac

@@ -1,30 +1,189 @@
-// Walks one result through the library and prints what it holds.
+// The road of one result through the library, on a local installation that
+// the demo lays out itself when there is none:
+//
+//   coagulation-demo [installation directory]   (default: demo-installation)
+//
+// Each step prints what it did and whether it worked; the exit status is 0
+// only when every step worked.
 #include "analysisresult.h"
+#include "krglobal.h"
+#include "profile.h"
+#include "schemalayout.h"
 
+#include <QtCore/QDate>
+#include <QtCore/QDir>
+#include <QtCore/QSettings>
 #include <QtCore/QTextStream>
+#include <QtGui/QBrush>
+#include <QtSql/QSqlError>
+#include <QtSql/QSqlQuery>
+#include <QtWidgets/QApplication>
 
-int main()
+#include <cmath>
+
+namespace {
+
+QTextStream out(stdout);
+int failures = 0;
+
+void step(bool ok, const QString &what)
 {
-    QTextStream out(stdout);
+    out << (ok ? "  [ok]     " : "  [FAILED] ") << what << '\n';
+    out.flush();
+    if (!ok)
+        ++failures;
+}
+
+void section(const QString &title)
+{
+    out << '\n' << title << '\n';
+}
+
+// settings.ini and the four databases, unless the directory already has them.
+bool layOutInstallation(const QString &directory)
+{
+    QDir dir(directory);
+    if (dir.exists(QStringLiteral("profile.db")))
+        return true;
+    QString error;
+    if (!SchemaLayout::createDatabases(directory, &error)) {
+        out << "  " << error << '\n';
+        return false;
+    }
+    QSettings settings(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+    settings.setValue(QStringLiteral("db/profile"), QStringLiteral("profile.db"));
+    settings.setValue(QStringLiteral("db/data"), QStringLiteral("data.db"));
+    settings.setValue(QStringLiteral("db/qc"), QStringLiteral("qc.db"));
+    settings.setValue(QStringLiteral("db/syslog"), QStringLiteral("syslog.db"));
+    settings.setValue(QStringLiteral("settings/language"), QStringLiteral("zh_CN"));
+    settings.sync();
+    return settings.status() == QSettings::NoError;
+}
+
+// A clot forming: the raw signal falls from its baseline once fibrin forms.
+// The second segment continues at a coarser step.
+ClotCurve simulatedRawCurve()
+{
+    QVector<double> fine, coarse;
+    for (int i = 0; i < 200; ++i) {
+        const double t = i * 0.1;
+        fine << 1200.0 - 700.0 / (1.0 + std::exp(-(t - 12.0) * 1.5)) + 2.0 * std::sin(i);
+    }
+    for (int i = 0; i < 40; ++i)
+        coarse << 500.0 - i * 0.5;
+    ClotCurve curve;
+    curve.append(0.0, 0.1, fine);
+    curve.append(20.0, 0.5, coarse);
+    return curve;
+}
+
+QByteArray storedCurve(int patientId)
+{
+    QSqlQuery query(Profile::instance().dataDatabase());
+    query.prepare(
+        QStringLiteral("select curve from curve where patientId = ? order by rowid desc"));
+    query.addBindValue(patientId);
+    return query.exec() && query.next() ? query.value(0).toByteArray() : QByteArray();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    app.setApplicationName(QStringLiteral("coagulation-demo"));
     out.setCodec("UTF-8");
 
-    ClotCurve curve;
-    curve.append(0.0, 0.1, {1200, 1190, 1185, 1180});
-    curve.append(10.0, 0.5, {900, 700, 650});
-    out << "clot curve: " << curve.segments().size() << " segments, " << curve.size()
-        << " points\n";
-    for (int i = 0; i < curve.size(); ++i)
-        out << "  point " << i << ": x " << curve.x(i) << ", y " << curve.y(i) << '\n';
+    const QString directory =
+        QDir(app.arguments().value(1, QStringLiteral("demo-installation"))).absolutePath();
+    section(QStringLiteral("Installation: %1").arg(directory));
+    step(layOutInstallation(directory), QStringLiteral("settings.ini and four databases in place"));
+    QDir::setCurrent(directory);
+    installTranslators();
+    Profile &profile = Profile::instance();
+    step(profile.dataDatabase().isOpen(),
+         QStringLiteral("settings store attached, data database open"));
 
-    AnalysisResult result(12.5);
-    result.setFlag(kr::ManualInputFlag | kr::LowerReportLimitFlag);
-    result.setCurve(curve);
-    const AnalysisResult notClotted(999.9);
-    const AnalysisResult missing(AnalysisResult::NoStandardCurve);
+    section(QStringLiteral("Clot curve"));
+    const ClotCurve raw = simulatedRawCurve();
+    step(raw.size() == 240,
+         QStringLiteral("raw curve: %1 segments, %2 points, first y %3")
+             .arg(raw.segments().size())
+             .arg(raw.size())
+             .arg(raw.y(0)));
+    const ClotCurve od = raw.toType(ClotCurve::OD);
+    double maxOd = 0.0;
+    for (double value : od.segments().first().values)
+        maxOd = qMax(maxOd, value);
+    step(od.type() == ClotCurve::OD && maxOd > 0.3,
+         QStringLiteral("optical density: baseline points zeroed, maximum OD %1 at the clot")
+             .arg(maxOd, 0, 'f', 3));
 
-    out << "result 12.5: code " << result.error() << ", flags 0x"
-        << QString::number(result.flags(), 16) << ", below 13: " << (result < 13.0) << '\n';
-    out << "result 999.9: code " << notClotted.error() << '\n';
-    out << "no standard curve: code " << missing.error() << ", " << missing.errorText() << '\n';
-    return result.isValid() && notClotted.error() == AnalysisResult::NotClotted ? 0 : 1;
+    const int patientId = int(QDateTime::currentSecsSinceEpoch() % 100000);
+    od.save(patientId, QStringLiteral("PT"), 1);
+    const QByteArray bytes = storedCurve(patientId);
+    step(bytes == od.toBuffer(),
+         QStringLiteral("saved into table curve: %1 bytes, CRC-16 0x%2")
+             .arg(bytes.size())
+             .arg(crc16(bytes.constData(), bytes.size()), 4, 16, QLatin1Char('0')));
+    const ClotCurve back = ClotCurve::fromBuffer(bytes);
+    step(back.size() == od.size() && back.y(150) == od.y(150),
+         QStringLiteral("read back from the stored bytes: %1 points").arg(back.size()));
+
+    section(QStringLiteral("Result"));
+    AnalysisResult result(13.24);
+    result.setFlag(kr::ManualInputFlag | kr::DilutionResultFlag | kr::UpperMarkLimitFlag);
+    result.setOD(maxOd);
+    result.setCurve(od);
+    const QString text = result.toString(AnalysisResult::FullText, 'f', 1);
+    step(!text.isEmpty(),
+         QStringLiteral("cell text \"%1\", brief \"%2\"")
+             .arg(text, result.toString(AnalysisResult::BriefText, 'f', 1)));
+    const QColor color = result.foregroundRole().value<QBrush>().color();
+    step(color.isValid(),
+         QStringLiteral("cell colour %1 (above the upper mark limit)").arg(color.name()));
+    const AnalysisResult parsed = AnalysisResult::fromString(text);
+    step(parsed.flags() == result.flags() && std::abs(parsed.value() - 13.2) < 1e-9,
+         QStringLiteral("parsed back: code %1, number %2, flags 0x%3")
+             .arg(parsed.error())
+             .arg(parsed.value())
+             .arg(parsed.flags(), 4, 16, QLatin1Char('0')));
+    const AnalysisResult failed(AnalysisResult::NoStandardCurve);
+    step(failed.toString() == QStringLiteral("---.-"),
+         QStringLiteral("a result without a number: \"%1\" (%2)")
+             .arg(failed.toString(), failed.errorText()));
+
+    section(QStringLiteral("Sample"));
+    const QDate today = QDate::currentDate();
+    const int sampleNo = nextSampleNo(today);
+    QSqlQuery insert(profile.dataDatabase());
+    insert.prepare(QStringLiteral("insert into patient (sampleNo, date, name) values(?, ?, ?)"));
+    insert.addBindValue(QString::number(sampleNo));
+    insert.addBindValue(today);
+    insert.addBindValue(QStringLiteral("demo"));
+    step(insert.exec(),
+         QStringLiteral("sample %1 of %2 registered %3")
+             .arg(sampleNo)
+             .arg(today.toString(Qt::ISODate), insert.lastError().text()));
+    const QString next = QString::number(nextSampleNo(today));
+    step(next.toInt() == sampleNo + 1,
+         QStringLiteral("next sample number %1; as an emergency sample %2, as a QC sample %3")
+             .arg(next, samplePrefix(kr::StatimSample) + next, samplePrefix(kr::QcSample) + next));
+
+    section(QStringLiteral("Dilution"));
+    const QStringList dilutions = dilutionList();
+    bool ok = false;
+    const double ratio = fraction(dilutions.value(5), &ok);
+    step(ok && ratio == 0.1,
+         QStringLiteral("%1 dilutions; \"%2\" is the ratio %3, volume %4")
+             .arg(dilutions.size())
+             .arg(dilutions.value(5))
+             .arg(ratio)
+             .arg(humanReadableVolume(1500)));
+
+    out << '\n'
+        << (failures ? QStringLiteral("%1 step(s) FAILED").arg(failures)
+                     : QStringLiteral("every step worked"))
+        << '\n';
+    return failures ? 1 : 0;
 }

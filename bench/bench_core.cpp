@@ -1,0 +1,370 @@
+// Each benchmark of a library call is paired with a reference that does the
+// same work without the library, measured in the same run; report.py prints
+// the ratios.
+#include "analysisresult.h"
+#include "krglobal.h"
+#include "profile.h"
+#include "schemalayout.h"
+#include "serial.h"
+
+#include <QtCore/QCoreApplication>
+#include <QtCore/QDir>
+#include <QtCore/QHash>
+#include <QtCore/QRandomGenerator>
+#include <QtCore/QSharedData>
+#include <QtCore/QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+#include <boost/crc.hpp>
+#include <sqlite3.h>
+
+#include <cstring>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+// --- CRC-16 over 1 MiB
+
+static QByteArray randomBytes(int size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator random(2026);
+    for (char &byte : bytes)
+        byte = char(random.bounded(256));
+    return bytes;
+}
+
+static void BM_crc16(benchmark::State &state)
+{
+    const QByteArray data = randomBytes(1 << 20);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(crc16(data.constData(), data.size()));
+    state.SetBytesProcessed(state.iterations() * data.size());
+}
+BENCHMARK(BM_crc16);
+
+static void BM_crc16_boost(benchmark::State &state)
+{
+    const QByteArray data = randomBytes(1 << 20);
+    for (auto _ : state) {
+        boost::crc_optimal<16, 0x1021, 0xFFFF, 0, false, false> crc;
+        crc.process_bytes(data.constData(), size_t(data.size()));
+        benchmark::DoNotOptimize(crc.checksum());
+    }
+    state.SetBytesProcessed(state.iterations() * data.size());
+}
+BENCHMARK(BM_crc16_boost);
+
+// --- Curve byte form, 100 000 points
+
+static ClotCurve bigCurve()
+{
+    QVector<double> values(100000);
+    for (int i = 0; i < values.size(); ++i)
+        values[i] = 1000.0 - i * 0.001;
+    ClotCurve curve;
+    curve.append(0.0, 0.1, values);
+    return curve;
+}
+
+static void BM_curve_toBuffer(benchmark::State &state)
+{
+    const ClotCurve curve = bigCurve();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(curve.toBuffer());
+    state.SetBytesProcessed(state.iterations() * curve.toBuffer().size());
+}
+BENCHMARK(BM_curve_toBuffer);
+
+static void BM_curve_fromBuffer(benchmark::State &state)
+{
+    const QByteArray bytes = bigCurve().toBuffer();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(ClotCurve::fromBuffer(bytes));
+    state.SetBytesProcessed(state.iterations() * bytes.size());
+}
+BENCHMARK(BM_curve_fromBuffer);
+
+// The same bytes copied into a fresh buffer.
+static void BM_curve_memcpy(benchmark::State &state)
+{
+    const QByteArray bytes = bigCurve().toBuffer();
+    for (auto _ : state) {
+        QByteArray copy(bytes.size(), Qt::Uninitialized);
+        std::memcpy(copy.data(), bytes.constData(), size_t(bytes.size()));
+        benchmark::DoNotOptimize(copy.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(state.iterations() * bytes.size());
+}
+BENCHMARK(BM_curve_memcpy);
+
+// --- Result handles
+
+static void BM_result_copy(benchmark::State &state)
+{
+    const AnalysisResult result(12.5);
+    for (auto _ : state) {
+        AnalysisResult copy(result);
+        benchmark::DoNotOptimize(copy);
+    }
+}
+BENCHMARK(BM_result_copy);
+
+static void BM_result_default(benchmark::State &state)
+{
+    for (auto _ : state) {
+        AnalysisResult result;
+        benchmark::DoNotOptimize(result);
+    }
+}
+BENCHMARK(BM_result_default);
+
+struct SharedBlock : QSharedData
+{
+    double value = 12.5;
+};
+
+static void BM_shareddatapointer_copy(benchmark::State &state)
+{
+    const QSharedDataPointer<SharedBlock> block(new SharedBlock);
+    for (auto _ : state) {
+        QSharedDataPointer<SharedBlock> copy(block);
+        benchmark::DoNotOptimize(copy);
+    }
+}
+BENCHMARK(BM_shareddatapointer_copy);
+
+// --- Result text, with the settings store attached
+
+static AnalysisResult markedResult()
+{
+    AnalysisResult result(12.5);
+    result.setFlags(0x8024);
+    result.flagsToError();
+    return result;
+}
+
+static void BM_result_toString(benchmark::State &state)
+{
+    const AnalysisResult result = markedResult();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(result.toString(AnalysisResult::FullText, 'f', 1));
+}
+BENCHMARK(BM_result_toString);
+
+static void BM_number_toString(benchmark::State &state)
+{
+    for (auto _ : state)
+        benchmark::DoNotOptimize(QString::number(12.5, 'f', 1));
+}
+BENCHMARK(BM_number_toString);
+
+static void BM_result_fromString(benchmark::State &state)
+{
+    const QString text = QStringLiteral("M< 12.5 ↑");
+    for (auto _ : state)
+        benchmark::DoNotOptimize(AnalysisResult::fromString(text));
+}
+BENCHMARK(BM_result_fromString);
+
+static void BM_number_toDouble(benchmark::State &state)
+{
+    const QString text = QStringLiteral("12.5");
+    for (auto _ : state)
+        benchmark::DoNotOptimize(text.toDouble());
+}
+BENCHMARK(BM_number_toDouble);
+
+// --- Settings lookups from two threads at once
+
+static void BM_profile_value(benchmark::State &state)
+{
+    Profile &profile = Profile::instance();
+    const QString key = QStringLiteral("hospital");
+    for (auto _ : state)
+        benchmark::DoNotOptimize(profile.value(key));
+}
+BENCHMARK(BM_profile_value)->Threads(2)->UseRealTime();
+
+static void BM_qhash_value(benchmark::State &state)
+{
+    static const QHash<QString, QVariant> values = {
+        {QStringLiteral("hospital"), QStringLiteral("x")}};
+    const QString key = QStringLiteral("hospital");
+    for (auto _ : state)
+        benchmark::DoNotOptimize(values.value(key));
+}
+BENCHMARK(BM_qhash_value)->Threads(2)->UseRealTime();
+
+// --- A persisted setting against a raw prepared SQLite insert of the same row
+
+static void BM_profile_setValue(benchmark::State &state)
+{
+    Profile &profile = Profile::instance();
+    int i = 0;
+    for (auto _ : state)
+        profile.setValue(QStringLiteral("bench"), ++i, true);
+}
+BENCHMARK(BM_profile_setValue);
+
+static void BM_sqlite_insert(benchmark::State &state)
+{
+    sqlite3 *db = nullptr;
+    if (sqlite3_open("reference.db", &db) != SQLITE_OK
+        || sqlite3_exec(db, "create table if not exists profile (name text primary key, value)",
+                        nullptr, nullptr, nullptr)
+            != SQLITE_OK) {
+        state.SkipWithError("cannot create reference.db");
+        sqlite3_close(db);
+        return;
+    }
+    sqlite3_stmt *insert = nullptr;
+    sqlite3_prepare_v2(db, "insert or replace into profile (name, value) values(?,?)", -1, &insert,
+                       nullptr);
+    int i = 0;
+    for (auto _ : state) {
+        sqlite3_reset(insert);
+        sqlite3_bind_text(insert, 1, "bench", -1, SQLITE_STATIC);
+        sqlite3_bind_int(insert, 2, ++i);
+        if (sqlite3_step(insert) != SQLITE_DONE)
+            state.SkipWithError(sqlite3_errmsg(db));
+    }
+    sqlite3_finalize(insert);
+    sqlite3_close(db);
+}
+BENCHMARK(BM_sqlite_insert);
+
+// --- Serial transfers over a pseudo-terminal against raw read/write on it
+
+namespace {
+
+struct PtyPair
+{
+    int master = -1;
+    int slave = -1;
+    QString slavePath;
+
+    PtyPair()
+    {
+        char name[256] = {};
+        if (openpty(&master, &slave, name, nullptr, nullptr) != 0)
+            return;
+        termios raw;
+        tcgetattr(slave, &raw);
+        cfmakeraw(&raw);
+        tcsetattr(slave, TCSANOW, &raw);
+        slavePath = QString::fromLocal8Bit(name);
+    }
+    ~PtyPair()
+    {
+        ::close(master);
+        ::close(slave);
+    }
+};
+
+const int chunk = 1024;
+
+void readFully(int fd, char *data, int size)
+{
+    for (int done = 0; done < size;) {
+        const ssize_t n = ::read(fd, data + done, size_t(size - done));
+        if (n <= 0)
+            return;
+        done += int(n);
+    }
+}
+
+bool openSerial(Serial &serial, const PtyPair &pty)
+{
+    serial.setFileName(pty.slavePath);
+    return serial.open() && serial.setTimeouts(0, 1000, 1000);
+}
+
+} // namespace
+
+static void BM_serial_write(benchmark::State &state)
+{
+    PtyPair pty;
+    Serial serial;
+    if (!openSerial(serial, pty)) {
+        state.SkipWithError("cannot open the pseudo-terminal");
+        return;
+    }
+    const QByteArray out = randomBytes(chunk);
+    char in[chunk];
+    for (auto _ : state) {
+        serial.write(out);
+        readFully(pty.master, in, chunk);
+    }
+    state.SetBytesProcessed(state.iterations() * chunk);
+}
+BENCHMARK(BM_serial_write);
+
+static void BM_raw_write(benchmark::State &state)
+{
+    PtyPair pty;
+    const QByteArray out = randomBytes(chunk);
+    char in[chunk];
+    for (auto _ : state) {
+        if (::write(pty.slave, out.constData(), chunk) != chunk)
+            state.SkipWithError("short write");
+        readFully(pty.master, in, chunk);
+    }
+    state.SetBytesProcessed(state.iterations() * chunk);
+}
+BENCHMARK(BM_raw_write);
+
+static void BM_serial_read(benchmark::State &state)
+{
+    PtyPair pty;
+    Serial serial;
+    if (!openSerial(serial, pty)) {
+        state.SkipWithError("cannot open the pseudo-terminal");
+        return;
+    }
+    const QByteArray out = randomBytes(chunk);
+    char in[chunk];
+    for (auto _ : state) {
+        if (::write(pty.master, out.constData(), chunk) != chunk)
+            state.SkipWithError("short write");
+        serial.read(in, chunk);
+    }
+    state.SetBytesProcessed(state.iterations() * chunk);
+}
+BENCHMARK(BM_serial_read);
+
+static void BM_raw_read(benchmark::State &state)
+{
+    PtyPair pty;
+    const QByteArray out = randomBytes(chunk);
+    char in[chunk];
+    for (auto _ : state) {
+        if (::write(pty.master, out.constData(), chunk) != chunk)
+            state.SkipWithError("short write");
+        readFully(pty.slave, in, chunk);
+    }
+    state.SetBytesProcessed(state.iterations() * chunk);
+}
+BENCHMARK(BM_raw_read);
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    // The settings store attached to a fresh installation of its own.
+    QTemporaryDir installation;
+    QString error;
+    if (!installation.isValid() || !SchemaLayout::createDatabases(installation.path(), &error)) {
+        fprintf(stderr, "cannot lay out an installation: %s\n", qPrintable(error));
+        return 1;
+    }
+    QDir::setCurrent(installation.path());
+    Profile::instance().setValue(QStringLiteral("hospital"), QStringLiteral("bench"), true);
+
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

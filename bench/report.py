@@ -1,0 +1,39 @@
+#!/usr/bin/env python3
+"""Turns coagulation-bench's JSON output into the table of the README:
+each library call as a ratio of its time per iteration to its reference."""
+import json
+import sys
+
+PAIRS = [
+    ("crc16, 1 MiB", "BM_crc16", "BM_crc16_boost", "Boost.CRC crc_optimal"),
+    ("curve to bytes, 100 000 points", "BM_curve_toBuffer", "BM_curve_memcpy", "memcpy of the bytes"),
+    ("curve from bytes, 100 000 points", "BM_curve_fromBuffer", "BM_curve_memcpy", "memcpy of the bytes"),
+    ("AnalysisResult copy", "BM_result_copy", "BM_shareddatapointer_copy", "QSharedDataPointer copy"),
+    ("AnalysisResult default construction", "BM_result_default", "BM_shareddatapointer_copy",
+     "QSharedDataPointer copy"),
+    ("toString with marks", "BM_result_toString", "BM_number_toString", "QString::number"),
+    ("fromString with marks", "BM_result_fromString", "BM_number_toDouble", "QString::toDouble"),
+    ("Profile::value, 2 threads", "BM_profile_value/real_time/threads:2",
+     "BM_qhash_value/real_time/threads:2", "QHash lookup"),
+    ("setValue, persisted", "BM_profile_setValue", "BM_sqlite_insert", "prepared sqlite3 insert"),
+    ("Serial write, 1 KiB", "BM_serial_write", "BM_raw_write", "write(2) on the same pty"),
+    ("Serial read, 1 KiB", "BM_serial_read", "BM_raw_read", "read(2) on the same pty"),
+]
+
+
+def main():
+    data = json.load(sys.stdin)
+    times = {b["name"]: (b["real_time"], b["time_unit"]) for b in data["benchmarks"]
+             if b.get("run_type", "iteration") == "iteration" and "error_occurred" not in b}
+    print("| operation | time | reference | reference time | ratio |")
+    print("|---|---:|---|---:|---:|")
+    for label, name, ref, ref_label in PAIRS:
+        if name not in times or ref not in times:
+            print(f"| {label} | n/a | {ref_label} | n/a | n/a |")
+            continue
+        (t, unit), (r, ref_unit) = times[name], times[ref]
+        print(f"| {label} | {t:.4g} {unit} | {ref_label} | {r:.4g} {ref_unit} | {t / r:.2f} |")
+
+
+if __name__ == "__main__":
+    main()
