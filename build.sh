@@ -83,7 +83,8 @@ fuzz)
     cmake --build build-fuzz -- -j"$jobs"
     for target in clotcurve resulttext fraction numbers; do
         # New inputs go to a scratch corpus; the seeds in the repository stay as they are.
-        work=build-fuzz/corpus/$target
+        # Absolute paths: a target may change its working directory.
+        work=$PWD/build-fuzz/corpus/$target
         mkdir -p "$work"
         log=build-fuzz/fuzz_$target.log
         echo "== fuzz_$target for ${seconds}s"
@@ -91,8 +92,8 @@ fuzz)
         ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
             LSAN_OPTIONS=suppressions=$PWD/coagulation/core/tests/lsan.supp \
             ./build-fuzz/fuzz/fuzz_$target -max_total_time="$seconds" -rss_limit_mb=2048 \
-            -artifact_prefix=build-fuzz/crash-$target- -print_final_stats=1 \
-            "$work" fuzz/corpus/$target >"$log" 2>&1 || status=$?
+            -artifact_prefix="$PWD/build-fuzz/crash-$target-" -print_final_stats=1 \
+            "$work" "$PWD/fuzz/corpus/$target" >"$log" 2>&1 || status=$?
         grep -E '^(Done [0-9]+ runs|stat::number_of_executed_units)' "$log" || true
         if [ "$status" -ne 0 ]; then
             tail -n 60 "$log"
