@@ -1,0 +1,348 @@
+#include "installation.h"
+#include "mainwindow.h"
+#include "messageboxanswerer.h"
+#include "profile.h"
+#include "settingsitems.h"
+#include "testinstallation.h"
+
+#include <QtTest/QAbstractItemModelTester>
+#include <QtTest/QtTest>
+#include <QtWidgets/QAction>
+#include <QtWidgets/QLineEdit>
+#include <QtWidgets/QTreeView>
+
+#include <memory>
+
+// QVariant's operator== converts; a stored value must come back with its type.
+#define COMPARE_EXACT(actual, expected) \
+    do { \
+        const QVariant a_ = (actual), e_ = (expected); \
+        QCOMPARE(QMetaType::typeName(a_.userType()), QMetaType::typeName(e_.userType())); \
+        QCOMPARE(a_, e_); \
+    } while (false)
+
+class tst_SettingsEditor : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+
+    void everySettingOnce_data();
+    void everySettingOnce();
+    void unsetShowsLibraryDefault_data();
+    void unsetShowsLibraryDefault();
+    void edit_data();
+    void edit();
+    void refusedEdit_data();
+    void refusedEdit();
+    void editColourTextInView();
+    void revertShowsStore();
+
+    void layOut_data();
+    void layOut();
+
+private:
+    SettingItem *item(const QString &key) const;
+    QVariant row(const QString &key);
+    QList<QVariantList> table();
+
+    std::unique_ptr<TestInstallation> m_inst;
+    std::unique_ptr<MessageBoxAnswerer> m_answerer;
+    std::unique_ptr<Profile> m_profile;
+    std::unique_ptr<MainWindow> m_window;
+    std::unique_ptr<QAbstractItemModelTester> m_tester;
+};
+
+void tst_SettingsEditor::initTestCase()
+{
+    m_inst.reset(new TestInstallation);
+    QVERIFY(m_inst->create());
+    m_inst->enter();
+    m_answerer.reset(new MessageBoxAnswerer);
+    m_profile.reset(new Profile);
+    QVERIFY(m_answerer->seen.isEmpty());
+
+    m_window.reset(new MainWindow(*m_profile));
+    m_tester.reset(new QAbstractItemModelTester(
+        m_window->model(), QAbstractItemModelTester::FailureReportingMode::QtTest));
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+}
+
+void tst_SettingsEditor::cleanupTestCase()
+{
+    m_tester.reset();
+    m_window.reset();
+    m_profile.reset();
+    m_answerer.reset();
+    m_inst.reset();
+}
+
+SettingItem *tst_SettingsEditor::item(const QString &key) const
+{
+    for (const PropertyItem *group : m_window->model()->rootItem()->children()) {
+        for (PropertyItem *child : group->children()) {
+            auto *setting = dynamic_cast<SettingItem *>(child);
+            if (setting && setting->key() == key)
+                return setting;
+        }
+    }
+    return nullptr;
+}
+
+QVariant tst_SettingsEditor::row(const QString &key)
+{
+    const QList<QVariantList> rows =
+        m_inst->query(QStringLiteral("profile.db"),
+                      QStringLiteral("select value from profile where name = ?"), {key});
+    return rows.isEmpty() ? QVariant() : rows.first().first();
+}
+
+QList<QVariantList> tst_SettingsEditor::table()
+{
+    return m_inst->query(QStringLiteral("profile.db"),
+                         QStringLiteral("select name, value from profile order by name"));
+}
+
+void tst_SettingsEditor::everySettingOnce_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<int>("type");
+#define SETTING_ROW(Type, name) \
+    QTest::newRow(#name) << QStringLiteral(#name) << qMetaTypeId<Type>();
+    PROFILE_TYPED_SETTINGS(SETTING_ROW)
+#undef SETTING_ROW
+}
+
+void tst_SettingsEditor::everySettingOnce()
+{
+    QFETCH(QString, key);
+    QFETCH(int, type);
+
+    int found = 0;
+    for (const PropertyItem *group : m_window->model()->rootItem()->children()) {
+        for (const PropertyItem *child : group->children()) {
+            const auto *setting = dynamic_cast<const SettingItem *>(child);
+            found += setting && setting->key() == key;
+        }
+    }
+    QCOMPARE(found, 1);
+
+    // The item holds what the typed getter returns, labelled in Chinese,
+    // with the key as tooltip in both cells.
+    const SettingItem *setting = item(key);
+    QCOMPARE(setting->value().userType(), type);
+    QVERIFY(setting->name() != key && !setting->name().isEmpty());
+    QCOMPARE(setting->index().data(Qt::ToolTipRole).toString(), key);
+    QCOMPARE(setting->valueIndex().data(Qt::ToolTipRole).toString(), key);
+}
+
+void tst_SettingsEditor::unsetShowsLibraryDefault_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("display");
+    QTest::addColumn<QVariant>("decoration");
+
+    QTest::newRow("prefix") << "qc_sample_prefix"
+                            << "QC" << QVariant();
+    QTest::newRow("not clotted") << "result_not_clotted"
+                                 << "不凝" << QVariant();
+    QTest::newRow("mark colour") << "color_of_upper_mark"
+                                 << "#ffaa00" << QVariant(QColor(255, 170, 0));
+    QTest::newRow("application colour") << "color_of_analysing"
+                                        << "" << QVariant();
+    QTest::newRow("application text") << "patient_display_fields"
+                                      << "" << QVariant();
+}
+
+void tst_SettingsEditor::unsetShowsLibraryDefault()
+{
+    QFETCH(QString, key);
+    QFETCH(QString, display);
+    QFETCH(QVariant, decoration);
+
+    const QModelIndex cell = item(key)->valueIndex();
+    QCOMPARE(cell.data().toString(), display);
+    QCOMPARE(cell.data(Qt::DecorationRole), decoration);
+    // Showing a default writes nothing.
+    QVERIFY(!row(key).isValid());
+}
+
+void tst_SettingsEditor::edit_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QVariant>("input");
+    QTest::addColumn<int>("role");
+    QTest::addColumn<QVariant>("stored");
+    QTest::addColumn<QVariant>("typed");
+    QTest::addColumn<QVariant>("display");
+
+    const QString hospital = QStringLiteral("市第一人民医院");
+    QTest::newRow("string") << "hospital" << QVariant(hospital) << int(Qt::EditRole)
+                            << QVariant(hospital) << QVariant(hospital) << QVariant(hospital);
+    QTest::newRow("colour") << "color_of_waiting" << QVariant(QColor(0x12, 0x34, 0x56))
+                            << int(Qt::EditRole) << QVariant("#123456")
+                            << QVariant(QColor(0x12, 0x34, 0x56)) << QVariant("#123456");
+    QTest::newRow("colour name") << "color_of_dispensing" << QVariant("#00ff80")
+                                 << int(Qt::EditRole) << QVariant("#00ff80")
+                                 << QVariant(QColor(0, 255, 128)) << QVariant("#00ff80");
+    // The store keeps the alpha for the running process only.
+    QTest::newRow("colour with alpha")
+        << "color_of_incubating" << QVariant(QColor(10, 20, 30, 128)) << int(Qt::DisplayRole)
+        << QVariant("#0a141e") << QVariant(QColor(10, 20, 30, 128)) << QVariant("#0a141e");
+    QTest::newRow("integer") << "max_qc_file" << QVariant(42) << int(Qt::EditRole)
+                             << QVariant(qlonglong(42)) << QVariant(42) << QVariant(42);
+    QTest::newRow("integer from text") << "qc_method" << QVariant("7") << int(Qt::EditRole)
+                                       << QVariant(qlonglong(7)) << QVariant(7) << QVariant(7);
+    QTest::newRow("check box") << "is_touch_screen" << QVariant(int(Qt::Checked))
+                               << int(Qt::CheckStateRole) << QVariant(qlonglong(1))
+                               << QVariant(true) << QVariant();
+    QTest::newRow("boolean value") << "is_touch_screen" << QVariant(false) << int(Qt::EditRole)
+                                   << QVariant(qlonglong(0)) << QVariant(false) << QVariant();
+}
+
+void tst_SettingsEditor::edit()
+{
+    QFETCH(QString, key);
+    QFETCH(QVariant, input);
+    QFETCH(int, role);
+    QFETCH(QVariant, stored);
+    QFETCH(QVariant, typed);
+    QFETCH(QVariant, display);
+
+    const QModelIndex cell = item(key)->valueIndex();
+    QSignalSpy changed(m_window->model(), &QAbstractItemModel::dataChanged);
+    QVERIFY(m_window->model()->setData(cell, input, role));
+
+    QCOMPARE(changed.count(), 1);
+    COMPARE_EXACT(row(key), stored);
+    COMPARE_EXACT(m_profile->value(key), typed);
+    COMPARE_EXACT(item(key)->value(), typed);
+    COMPARE_EXACT(cell.data(), display);
+    if (typed.userType() == QMetaType::Bool)
+        QCOMPARE(cell.data(Qt::CheckStateRole).toInt(),
+                 int(typed.toBool() ? Qt::Checked : Qt::Unchecked));
+}
+
+void tst_SettingsEditor::refusedEdit_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QVariant>("input");
+
+    QTest::newRow("integer from words") << "max_qc_file" << QVariant("many");
+    QTest::newRow("text naming no colour") << "color_of_lower_report" << QVariant("rot");
+    QTest::newRow("invalid colour") << "color_of_lower_report" << QVariant(QColor());
+    QTest::newRow("no value") << "hospital" << QVariant();
+}
+
+void tst_SettingsEditor::refusedEdit()
+{
+    QFETCH(QString, key);
+    QFETCH(QVariant, input);
+
+    const QVariant storedBefore = row(key);
+    const QVariant valueBefore = item(key)->value();
+    m_window->model()->setData(item(key)->valueIndex(), input, Qt::EditRole);
+
+    COMPARE_EXACT(row(key), storedBefore);
+    COMPARE_EXACT(item(key)->value(), valueBefore);
+}
+
+void tst_SettingsEditor::editColourTextInView()
+{
+    // Editing starts on the name cell and moves to its value cell.
+    QTreeView *view = m_window->view();
+    const SettingItem *setting = item(QStringLiteral("color_of_null_result"));
+    view->edit(setting->index());
+    auto *editor = view->viewport()->findChild<QLineEdit *>();
+    QVERIFY(editor);
+    QCOMPARE(editor->text(), QStringLiteral("#ff0000"));
+
+    editor->selectAll();
+    QTest::keyClicks(editor, QStringLiteral("#336699"));
+    QTest::keyClick(editor, Qt::Key_Return);
+    // The delegate commits from the event loop.
+    QTRY_VERIFY(!view->viewport()->findChild<QLineEdit *>());
+    COMPARE_EXACT(row(setting->key()), QVariant("#336699"));
+    COMPARE_EXACT(setting->value(), QVariant(QColor(0x33, 0x66, 0x99)));
+}
+
+void tst_SettingsEditor::revertShowsStore()
+{
+    const QString hospital = QStringLiteral("中心医院");
+    QVERIFY(m_window->model()->setData(item(QStringLiteral("hospital"))->valueIndex(), hospital));
+    // The store read the table at start-up and does not see this change.
+    QVERIFY(m_inst->execSql(QStringLiteral("profile.db"),
+                            QStringLiteral("update profile set value = ? where name = ?"),
+                            {QStringLiteral("其他医院"), QStringLiteral("hospital")}));
+    // Changed for this process only, past the editor.
+    m_profile->set_qc_method(9, false);
+    m_profile->set_color_of_upper_report(QColor(Qt::blue), false);
+    const QList<QVariantList> before = table();
+
+    QSignalSpy changed(m_window->model(), &QAbstractItemModel::dataChanged);
+    auto *revert = m_window->findChild<QAction *>(QStringLiteral("revert"));
+    QVERIFY(revert);
+    revert->trigger();
+
+    QCOMPARE(item(QStringLiteral("hospital"))->valueIndex().data().toString(), hospital);
+    COMPARE_EXACT(item(QStringLiteral("qc_method"))->value(), QVariant(9));
+    const QModelIndex colour = item(QStringLiteral("color_of_upper_report"))->valueIndex();
+    QCOMPARE(colour.data().toString(), QStringLiteral("#0000ff"));
+    QCOMPARE(colour.data(Qt::DecorationRole), QVariant(QColor(Qt::blue)));
+    // Every cell is told, and nothing is written.
+    QCOMPARE(changed.count(), 28);
+    QCOMPARE(table(), before);
+}
+
+void tst_SettingsEditor::layOut_data()
+{
+    QTest::addColumn<QStringList>("present");
+    QTest::addColumn<QString>("profileName");
+    QTest::addColumn<QStringList>("created");
+    QTest::addColumn<QStringList>("absent");
+
+    const QStringList all = TestInstallation::databaseFiles();
+    QTest::newRow("empty directory") << QStringList() << QString() << all << QStringList();
+    QTest::newRow("profile missing")
+        << QStringList{"data.db"} << QString() << QStringList{"profile.db", "qc.db", "syslog.db"}
+        << QStringList();
+    QTest::newRow("installed") << QStringList{"profile.db"} << QString() << QStringList()
+                               << QStringList{"data.db", "qc.db", "syslog.db"};
+    QTest::newRow("named in settings.ini")
+        << QStringList() << "site/clinic.db" << QStringList{"site/clinic.db", "data.db"}
+        << QStringList{"profile.db"};
+}
+
+void tst_SettingsEditor::layOut()
+{
+    QFETCH(QStringList, present);
+    QFETCH(QString, profileName);
+    QFETCH(QStringList, created);
+    QFETCH(QStringList, absent);
+
+    TestInstallation dir;
+    for (const QString &file : present)
+        QVERIFY(dir.createDatabase(file, QFileInfo(file).completeBaseName()));
+    if (!profileName.isEmpty())
+        QVERIFY(dir.writeSettings({{QStringLiteral("db/profile"), profileName}}));
+    dir.enter();
+
+    // A second run finds the installation and changes nothing.
+    for (int run = 0; run < 2; ++run) {
+        QString error;
+        QVERIFY2(layOutInstallation(&error), qPrintable(error));
+    }
+    for (const QString &file : created) {
+        const QList<QVariantList> tables = dir.query(
+            file, QStringLiteral("select count(*) from sqlite_master where type = 'table'"));
+        QVERIFY2(!tables.isEmpty() && tables.first().first().toInt() > 0, qPrintable(file));
+    }
+    for (const QString &file : absent)
+        QVERIFY2(!QFileInfo::exists(dir.filePath(file)), qPrintable(file));
+}
+
+QTEST_MAIN(tst_SettingsEditor)
+#include "tst_settingseditor.moc"
