@@ -1,11 +1,11 @@
 #include "testinstallation.h"
+#include "schemalayout.h"
 
 #include <QtCore/QAtomicInteger>
 #include <QtCore/QDebug>
 #include <QtCore/QDir>
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
-#include <QtCore/QRegularExpression>
 #include <QtCore/QSettings>
 #include <QtSql/QSqlDatabase>
 #include <QtSql/QSqlError>
@@ -85,30 +85,14 @@ bool TestInstallation::create(const QString &subdir, const QStringList &omitted)
 
 bool TestInstallation::createDatabase(const QString &relativePath, const QString &schema)
 {
-    QFile schemaFile(QStringLiteral(COAGULATION_SOURCE_DIR "/schema/%1.sql").arg(schema));
-    if (!schemaFile.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        qWarning() << "cannot read" << schemaFile.fileName();
+    const QString file = filePath(relativePath);
+    QString error;
+    if (!QDir().mkpath(QFileInfo(file).absolutePath())
+        || !SchemaLayout::createDatabase(file, schema, &error)) {
+        qWarning() << "cannot create" << file << error;
         return false;
     }
-    // The driver runs one statement per call; the schema files hold no ';'
-    // other than between statements.
-    QString script = QString::fromUtf8(schemaFile.readAll());
-    script.remove(QRegularExpression(QStringLiteral("--[^\n]*")));
-    const QStringList statements = script.split(QLatin1Char(';'), Qt::SkipEmptyParts);
-
-    const QString file = filePath(relativePath);
-    if (!QDir().mkpath(QFileInfo(file).absolutePath()))
-        return false;
-    return withDatabase(file, [&statements](QSqlDatabase &db) {
-        for (const QString &statement : statements) {
-            if (statement.trimmed().isEmpty())
-                continue;
-            QSqlQuery query(db);
-            if (!run(query, statement, {}))
-                return false;
-        }
-        return true;
-    });
+    return true;
 }
 
 bool TestInstallation::writeSettings(const QMap<QString, QString> &values)
