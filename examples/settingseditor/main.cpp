@@ -60,6 +60,7 @@ int main(int argc, char *argv[])
     if (parser.isSet(screenshot)) {
         const QString file = parser.value(screenshot);
         QTimer::singleShot(0, &window, [&window, file] {
+            // The view lays out its rows from the event loop, after show().
             QCoreApplication::processEvents();
             if (!window.grab().save(file)) {
                 fail(translate("无法保存图片 %1").arg(file));

@@ -69,7 +69,7 @@ MainWindow::MainWindow(Profile &profile, QWidget *parent)
     toolBar->setToolButtonStyle(Qt::ToolButtonTextOnly);
     toolBar->addAction(revert);
 
-    resize(560, 780);
+    resize(560, 720);
 }
 
 PropertyItemModel *MainWindow::model() const
