@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # The one entry point for building, running and checking the library.
 #
-#   ./build.sh demo     build and run the demo on a local installation it lays out
+#   ./build.sh demo [dir]   build and run the demo on an installation it lays out
+#                           in dir (default build/demo-installation)
 #   ./build.sh test     build and run every test (exit status non-zero on any failure)
 #   ./build.sh sanitize the whole suite again under AddressSanitizer + UBSan
 #   ./build.sh tsan     the threaded tests under ThreadSanitizer
 #   ./build.sh fuzz [seconds]   each libFuzzer target for a bounded time (default 60 s)
 #   ./build.sh bench    the benchmarks
-#   ./build.sh editor   the settings editor (needs a display)
+#   ./build.sh editor [dir] the settings editor (needs a display), on the
+#                           installation in dir (default build/editor-installation)
 #
 # Missing Debian packages are installed first (apt-get, through sudo when not
 # root). Each mode keeps its own build directory and builds incrementally.
@@ -48,7 +50,7 @@ demo)
     configure build
     cmake --build build --target coagulation-demo -- -j"$jobs"
     # The demo opens no window; it needs no display.
-    QT_QPA_PLATFORM=offscreen ./build/examples/coagulation-demo "$@"
+    QT_QPA_PLATFORM=offscreen ./build/examples/coagulation-demo "${@:-build/demo-installation}"
     ;;
 test)
     ensure_packages "${BASE_PACKAGES[@]}"
@@ -58,8 +60,7 @@ test)
     ;;
 sanitize)
     ensure_packages "${BASE_PACKAGES[@]}"
-    configure build-asan -DCMAKE_BUILD_TYPE=Debug -DCOAGULATION_SANITIZERS=address,undefined \
-        -DCOAGULATION_BUILD_EXAMPLES=OFF
+    configure build-asan -DCMAKE_BUILD_TYPE=Debug -DCOAGULATION_SANITIZERS=address,undefined
     cmake --build build-asan -- -j"$jobs"
     ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:abort_on_error=0 \
         UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
@@ -107,15 +108,16 @@ bench)
     configure build-bench -DCMAKE_BUILD_TYPE=Release -DCOAGULATION_BUILD_BENCH=ON \
         -DCOAGULATION_BUILD_TESTS=OFF -DCOAGULATION_BUILD_EXAMPLES=OFF
     cmake --build build-bench --target coagulation-bench -- -j"$jobs"
-    ./build-bench/bench/coagulation-bench --benchmark_format=json --benchmark_out=build-bench/bench.json \
-        --benchmark_out_format=json "$@" >/dev/null
+    # Absolute output path: the program works in an installation of its own.
+    ./build-bench/bench/coagulation-bench --benchmark_out="$PWD/build-bench/bench.json" \
+        --benchmark_out_format=json "$@"
     python3 bench/report.py < build-bench/bench.json
     ;;
 editor)
     ensure_packages "${BASE_PACKAGES[@]}"
     configure build
     cmake --build build --target coagulation-settings-editor -- -j"$jobs"
-    ./build/examples/settingseditor/coagulation-settings-editor "$@"
+    ./build/examples/settingseditor/coagulation-settings-editor "${@:-build/editor-installation}"
     ;;
 *)
     echo "usage: $0 {demo|test|sanitize|tsan|fuzz [seconds]|bench|editor [dir]}" >&2

@@ -265,14 +265,27 @@ struct PtyPair
 
 const int chunk = 1024;
 
-void readFully(int fd, char *data, int size)
+template<typename Io>
+bool transferFully(Io io, int fd, char *data, int size)
 {
     for (int done = 0; done < size;) {
-        const ssize_t n = ::read(fd, data + done, size_t(size - done));
+        const ssize_t n = io(fd, data + done, size_t(size - done));
         if (n <= 0)
-            return;
+            return false;
         done += int(n);
     }
+    return true;
+}
+
+bool readFully(int fd, char *data)
+{
+    return transferFully(::read, fd, data, chunk);
+}
+
+bool writeFully(int fd, char *data)
+{
+    return transferFully([](int f, char *d, size_t n) { return ::write(f, d, n); }, fd, data,
+                         chunk);
 }
 
 bool openSerial(Serial &serial, const PtyPair &pty)
@@ -281,37 +294,39 @@ bool openSerial(Serial &serial, const PtyPair &pty)
     return serial.open() && serial.setTimeouts(0, 1000, 1000);
 }
 
+// One chunk per iteration, handed to `send` and taken back by `receive`.
+template<typename Send, typename Receive>
+void transfer(benchmark::State &state, Send send, Receive receive)
+{
+    QByteArray out = randomBytes(chunk);
+    QByteArray in(chunk, Qt::Uninitialized);
+    for (auto _ : state) {
+        if (!send(out.data()) || !receive(in.data()))
+            state.SkipWithError("short transfer");
+    }
+    state.SetBytesProcessed(state.iterations() * chunk);
+}
+
 } // namespace
 
 static void BM_serial_write(benchmark::State &state)
 {
     PtyPair pty;
     Serial serial;
-    if (!openSerial(serial, pty)) {
-        state.SkipWithError("cannot open the pseudo-terminal");
-        return;
-    }
-    const QByteArray out = randomBytes(chunk);
-    char in[chunk];
-    for (auto _ : state) {
-        serial.write(out);
-        readFully(pty.master, in, chunk);
-    }
-    state.SetBytesProcessed(state.iterations() * chunk);
+    if (!openSerial(serial, pty))
+        return state.SkipWithError("cannot open the pseudo-terminal");
+    transfer(
+        state, [&](char *data) { return serial.write(data, chunk) == chunk; },
+        [&](char *data) { return readFully(pty.master, data); });
 }
 BENCHMARK(BM_serial_write);
 
 static void BM_raw_write(benchmark::State &state)
 {
     PtyPair pty;
-    const QByteArray out = randomBytes(chunk);
-    char in[chunk];
-    for (auto _ : state) {
-        if (::write(pty.slave, out.constData(), chunk) != chunk)
-            state.SkipWithError("short write");
-        readFully(pty.master, in, chunk);
-    }
-    state.SetBytesProcessed(state.iterations() * chunk);
+    transfer(
+        state, [&](char *data) { return writeFully(pty.slave, data); },
+        [&](char *data) { return readFully(pty.master, data); });
 }
 BENCHMARK(BM_raw_write);
 
@@ -319,32 +334,20 @@ static void BM_serial_read(benchmark::State &state)
 {
     PtyPair pty;
     Serial serial;
-    if (!openSerial(serial, pty)) {
-        state.SkipWithError("cannot open the pseudo-terminal");
-        return;
-    }
-    const QByteArray out = randomBytes(chunk);
-    char in[chunk];
-    for (auto _ : state) {
-        if (::write(pty.master, out.constData(), chunk) != chunk)
-            state.SkipWithError("short write");
-        serial.read(in, chunk);
-    }
-    state.SetBytesProcessed(state.iterations() * chunk);
+    if (!openSerial(serial, pty))
+        return state.SkipWithError("cannot open the pseudo-terminal");
+    transfer(
+        state, [&](char *data) { return writeFully(pty.master, data); },
+        [&](char *data) { return serial.read(data, chunk) == chunk; });
 }
 BENCHMARK(BM_serial_read);
 
 static void BM_raw_read(benchmark::State &state)
 {
     PtyPair pty;
-    const QByteArray out = randomBytes(chunk);
-    char in[chunk];
-    for (auto _ : state) {
-        if (::write(pty.master, out.constData(), chunk) != chunk)
-            state.SkipWithError("short write");
-        readFully(pty.slave, in, chunk);
-    }
-    state.SetBytesProcessed(state.iterations() * chunk);
+    transfer(
+        state, [&](char *data) { return writeFully(pty.master, data); },
+        [&](char *data) { return readFully(pty.slave, data); });
 }
 BENCHMARK(BM_raw_read);
 

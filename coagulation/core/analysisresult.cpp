@@ -702,23 +702,51 @@ MarkTexts markTexts(const Mark (&marks)[N])
 // Reads a run of adjacent marks: each match of the alternation is compared
 // with the mark texts in table order, and the first equal one sets its flag.
 template<size_t N>
-int scanMarks(const QString &run, const MarkTexts &texts, const Mark (&marks)[N])
+int scanMarks(const QString &run, const QRegExp &alternation, const MarkTexts &texts,
+              const Mark (&marks)[N])
 {
     if (texts.alternation.isEmpty() || run.isEmpty())
         return 0;
-    QRegExp pattern(texts.alternation, Qt::CaseSensitive, QRegExp::RegExp);
     int flags = 0;
     int position = 0;
-    while ((position = pattern.indexIn(run, position)) != -1) {
-        const int length = pattern.matchedLength();
+    while ((position = alternation.indexIn(run, position)) != -1) {
+        const int length = alternation.matchedLength();
         if (length <= 0)
             break;
-        const int index = texts.texts.indexOf(pattern.cap(0));
+        const int index = texts.texts.indexOf(alternation.cap(0));
         if (index >= 0)
             flags |= marks[index].flag;
         position += length;
     }
     return flags;
+}
+
+// The parser's patterns. Compiling them costs far more than the settings
+// lookups that decide them, so each thread keeps the set it compiled last and
+// reuses it for as long as the configured texts give the same pattern text.
+// The texts are still read at every call, so a changed mark takes effect at
+// once.
+struct ParserPatterns
+{
+    QString source;
+    QRegExp text; // marks, number or word, arrows
+    QRegExp leading; // the marks alone
+    QRegExp trailing; // the arrows alone
+};
+
+const ParserPatterns &parserPatterns(const MarkTexts &leading, const QString &word,
+                                     const MarkTexts &trailing)
+{
+    thread_local ParserPatterns cached;
+    const QString source = QStringLiteral("^\\s*((?:%1)*)\\s*(%2)\\s*((?:%3)*)\\s*$")
+                               .arg(leading.alternation, word, trailing.alternation);
+    if (source != cached.source) {
+        cached.source = source;
+        cached.text = QRegExp(source, Qt::CaseSensitive, QRegExp::RegExp);
+        cached.leading = QRegExp(leading.alternation, Qt::CaseSensitive, QRegExp::RegExp);
+        cached.trailing = QRegExp(trailing.alternation, Qt::CaseSensitive, QRegExp::RegExp);
+    }
+    return cached;
 }
 
 const QColor markColor(255, 170, 0);
@@ -818,14 +846,13 @@ AnalysisResult::AnalysisResult(const QString &text)
     QString word = QStringLiteral("[+-]?(?:\\d+\\.?\\d*|\\.\\d+)(?:[eE][+-]?\\d+)?");
     if (!notClotted.isEmpty())
         word += QLatin1Char('|') + QRegExp::escape(notClotted);
-    QRegExp pattern(QStringLiteral("^\\s*((?:%1)*)\\s*(%2)\\s*((?:%3)*)\\s*$")
-                        .arg(leading.alternation, word, trailing.alternation),
-                    Qt::CaseSensitive, QRegExp::RegExp);
+    const ParserPatterns &patterns = parserPatterns(leading, word, trailing);
+    const QRegExp &pattern = patterns.text;
     if (pattern.indexIn(text, 0) == -1)
         return;
 
-    const int flags = scanMarks(pattern.cap(1), leading, leadingMarks)
-        | scanMarks(pattern.cap(3), trailing, trailingMarks);
+    const int flags = scanMarks(pattern.cap(1), patterns.leading, leading, leadingMarks)
+        | scanMarks(pattern.cap(3), patterns.trailing, trailing, trailingMarks);
     setFlags(flags);
 
     const QString number = pattern.cap(2);
