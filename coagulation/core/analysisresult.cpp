@@ -208,6 +208,14 @@ QByteArray ClotCurve::toBuffer() const
 
 namespace {
 
+double doubleAt(const char *bigEndian)
+{
+    const quint64 bits = qFromBigEndian<quint64>(bigEndian);
+    double value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
 // Reads big-endian fields; past the end of the data every field reads as 0,
 // as a QDataStream does.
 class BufferReader
@@ -233,11 +241,20 @@ public:
     {
         if (m_remaining < 8)
             return skipRest(), 0.0;
-        const quint64 bits = qFromBigEndian<quint64>(m_data);
+        const double value = doubleAt(m_data);
         advance(8);
-        double value;
-        std::memcpy(&value, &bits, sizeof value);
         return value;
+    }
+
+    // Up to `count` doubles in one sweep, as many as the remaining bytes hold.
+    QVector<double> float64s(quint32 count)
+    {
+        QVector<double> values(int(qMin<qint64>(count, m_remaining / 8)));
+        double *out = values.data();
+        for (int k = 0; k < values.size(); ++k)
+            out[k] = doubleAt(m_data + 8 * k);
+        advance(8 * values.size());
+        return values;
     }
 
 private:
@@ -268,11 +285,7 @@ ClotCurve ClotCurve::fromBuffer(const QByteArray &buffer)
         Segment segment;
         segment.start = in.float64();
         segment.step = in.float64();
-        const quint32 valueCount = in.uint32();
-        const int available = int(qMin<qint64>(valueCount, in.remaining() / 8));
-        segment.values.resize(available);
-        for (double &value : segment.values)
-            value = in.float64();
+        segment.values = in.float64s(in.uint32());
         curve.m_segments.append(segment);
     }
     return curve;
