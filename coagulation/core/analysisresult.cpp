@@ -392,6 +392,13 @@ AnalysisResult &AnalysisResult::operator=(const AnalysisResult &other)
     return *this;
 }
 
+template<typename T>
+void AnalysisResult::setField(T Data::*field, const T &value)
+{
+    detach();
+    d->*field = value;
+}
+
 void AnalysisResult::detach()
 {
     if (d->ref.loadAcquire() == 1)
@@ -584,8 +591,7 @@ void AnalysisResult::flagsToError()
 
 void AnalysisResult::setFlags(int flags)
 {
-    detach();
-    d->flags = flags;
+    setField(&Data::flags, flags);
 }
 
 void AnalysisResult::setFlag(kr::ResultFlags flag, bool on)
@@ -604,44 +610,37 @@ void AnalysisResult::setManualTest(bool manual)
 
 void AnalysisResult::setId(int id)
 {
-    detach();
-    d->id = id;
+    setField(&Data::id, id);
 }
 
 void AnalysisResult::setCh(int ch)
 {
-    detach();
-    d->ch = ch;
+    setField(&Data::ch, ch);
 }
 
 void AnalysisResult::setVersion(int version)
 {
-    detach();
-    d->version = version;
+    setField(&Data::version, version);
 }
 
 void AnalysisResult::setRecordId(int recordId)
 {
-    detach();
-    d->recordId = recordId;
+    setField(&Data::recordId, recordId);
 }
 
 void AnalysisResult::setQcRecordId(int qcRecordId)
 {
-    detach();
-    d->qcRecordId = qcRecordId;
+    setField(&Data::qcRecordId, qcRecordId);
 }
 
 void AnalysisResult::setOD(double od)
 {
-    detach();
-    d->od = od;
+    setField(&Data::od, od);
 }
 
 void AnalysisResult::setCurve(const ClotCurve &curve)
 {
-    detach();
-    d->curve = curve;
+    setField(&Data::curve, curve);
 }
 
 // ---------------------------------------------------------------------------

@@ -165,6 +165,9 @@ public:
 private:
     struct Data;
     void detach();
+    // Detaches, then stores one field.
+    template<typename T>
+    void setField(T Data::*field, const T &value);
 
     Data *d;
     static Data shared_null;
