@@ -10,9 +10,72 @@
 #include <QtSql/QSqlError>
 #include <QtSql/QSqlQuery>
 
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define PROFILE_ANNOTATE_LOCK
+#endif
+#endif
+#if defined(__SANITIZE_THREAD__)
+#define PROFILE_ANNOTATE_LOCK
+#endif
+
+#ifdef PROFILE_ANNOTATE_LOCK
+// The distribution's Qt is not built with ThreadSanitizer, which therefore
+// cannot see what QReadWriteLock orders and would report every access to the
+// map as a race. These lockers tell it; the locking itself is Qt's.
+extern "C" {
+void AnnotateRWLockCreate(const char *file, int line, const volatile void *lock);
+void AnnotateRWLockDestroy(const char *file, int line, const volatile void *lock);
+void AnnotateRWLockAcquired(const char *file, int line, const volatile void *lock, long is_w);
+void AnnotateRWLockReleased(const char *file, int line, const volatile void *lock, long is_w);
+}
+
+template<bool Write>
+class AnnotatedLocker
+{
+public:
+    explicit AnnotatedLocker(QReadWriteLock *lock)
+        : m_lock(lock)
+    {
+        if constexpr (Write)
+            m_lock->lockForWrite();
+        else
+            m_lock->lockForRead();
+        AnnotateRWLockAcquired(__FILE__, __LINE__, m_lock, Write);
+    }
+    ~AnnotatedLocker()
+    {
+        AnnotateRWLockReleased(__FILE__, __LINE__, m_lock, Write);
+        m_lock->unlock();
+    }
+
+private:
+    Q_DISABLE_COPY(AnnotatedLocker)
+    QReadWriteLock *m_lock;
+};
+using ReadLocker = AnnotatedLocker<false>;
+using WriteLocker = AnnotatedLocker<true>;
+static void lockCreated(QReadWriteLock *lock)
+{
+    AnnotateRWLockCreate(__FILE__, __LINE__, lock);
+}
+static void lockDestroyed(QReadWriteLock *lock)
+{
+    AnnotateRWLockDestroy(__FILE__, __LINE__, lock);
+}
+#else
+using ReadLocker = QReadLocker;
+using WriteLocker = QWriteLocker;
+static void lockCreated(QReadWriteLock *) { }
+static void lockDestroyed(QReadWriteLock *) { }
+#endif
+
 class ProfilePrivate
 {
 public:
+    ProfilePrivate() { lockCreated(&lock); }
+    ~ProfilePrivate() { lockDestroyed(&lock); }
+
     QDir workdir;
     QString profileFile;
     QHash<QString, QVariant> values;
@@ -142,12 +205,12 @@ void Profile::init(const QString &defaultProfileFile)
 QVariant Profile::value(const QString &key, const QVariant &defaultValue)
 {
     {
-        const QReadLocker locker(&d->lock);
+        const ReadLocker locker(&d->lock);
         const auto it = d->values.constFind(key);
         if (it != d->values.constEnd())
             return it->isValid() ? *it : defaultValue;
     }
-    const QWriteLocker locker(&d->lock);
+    const WriteLocker locker(&d->lock);
     // Another thread may have set the key between the two locks; recording
     // the key must not wipe out that value.
     if (!d->values.contains(key))
@@ -165,7 +228,7 @@ QVariant Profile::value2(const QString &key, const QString &fallbackKey,
 void Profile::setValue(const QString &key, const QVariant &value, bool persist)
 {
     {
-        const QWriteLocker locker(&d->lock);
+        const WriteLocker locker(&d->lock);
         d->values.insert(key, value);
     }
     // Emitted unlocked: slots may call back into the store.
@@ -176,7 +239,7 @@ void Profile::setValue(const QString &key, const QVariant &value, bool persist)
 void Profile::remove(const QString &key)
 {
     {
-        const QWriteLocker locker(&d->lock);
+        const WriteLocker locker(&d->lock);
         d->values.remove(key);
     }
     emit keyRemoved(key);
@@ -184,7 +247,7 @@ void Profile::remove(const QString &key)
 
 QStringList Profile::keys() const
 {
-    const QWriteLocker locker(&d->lock);
+    const WriteLocker locker(&d->lock);
     return d->values.keys();
 }
 

@@ -1,10 +1,12 @@
 #include "analysisresult.h"
 
-#include <QtCore/QThread>
 #include <QtTest/QtTest>
 
+#include <atomic>
 #include <cmath>
 #include <limits>
+#include <thread>
+#include <vector>
 
 using R = AnalysisResult;
 Q_DECLARE_METATYPE(AnalysisResult::ErrorCode)
@@ -382,31 +384,41 @@ void tst_AnalysisResult::specialConstants()
 
 void tst_AnalysisResult::copiesAcrossThreads()
 {
-    // Handles that share one block are copied and dropped in several threads;
-    // the count must come back to exactly the handles still held here.
-    R shared(42.0);
-    shared.setFlags(0x20);
-    QList<QThread *> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads << QThread::create([shared] {
-            for (int i = 0; i < 20000; ++i) {
-                R copy = shared;
-                R other;
-                other = copy;
-                if (other.value() != 42.0)
-                    qFatal("shared block changed");
-            }
-        });
-        threads.last()->start();
+    // Handles that share one block are copied, detached and dropped in several
+    // threads. This thread lets go of `dropped` at once, so whichever thread
+    // drops it last frees it, after every other thread's last read of it;
+    // `kept` is held here throughout, so its count must come back to one.
+    // std::thread, because ThreadSanitizer sees what join() orders.
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    R kept(42.0);
+    kept.setFlags(0x20);
+    {
+        const R dropped(7.0);
+        for (int t = 0; t < 4; ++t) {
+            threads.emplace_back([kept, dropped, t, &wrong] {
+                for (int i = 0; i < 20000; ++i) {
+                    R copy = kept;
+                    R other;
+                    other = copy;
+                    other.setOD(t + i);
+                    if (copy.value() != 42.0 || copy.od() != 0.0 || other.od() != t + i
+                        || other.flags() != 0x20 || !copy.isCopyOf(kept))
+                        ++wrong;
+                    const R last = dropped;
+                    if (last.value() != 7.0)
+                        ++wrong;
+                }
+            });
+        }
     }
-    for (QThread *thread : threads) {
-        QVERIFY(thread->wait(60000));
-        delete thread;
-    }
-    R copy = shared;
+    for (std::thread &thread : threads)
+        thread.join();
+    QCOMPARE(wrong.load(), 0);
+    R copy = kept;
     copy.setOD(1.0); // must detach: the count is back to two, not one
-    QVERIFY(!copy.isCopyOf(shared));
-    QCOMPARE(shared.od(), 0.0);
+    QVERIFY(!copy.isCopyOf(kept));
+    QCOMPARE(kept.od(), 0.0);
 }
 
 QTEST_APPLESS_MAIN(tst_AnalysisResult)
