@@ -30,6 +30,7 @@ void AnnotateRWLockAcquired(const char *file, int line, const volatile void *loc
 void AnnotateRWLockReleased(const char *file, int line, const volatile void *lock, long is_w);
 }
 
+namespace {
 template<bool Write>
 class AnnotatedLocker
 {
@@ -53,6 +54,7 @@ private:
     Q_DISABLE_COPY(AnnotatedLocker)
     QReadWriteLock *m_lock;
 };
+} // namespace
 using ReadLocker = AnnotatedLocker<false>;
 using WriteLocker = AnnotatedLocker<true>;
 static void lockCreated(QReadWriteLock *lock)
