@@ -38,12 +38,12 @@ private:
 };
 
 // Builds items from "a(a1,a2),b" under parent.
-static void build(PropertyItem *parent, const QString &spec, QStringList *log = nullptr)
+static void build(PropertyItem *parent, const QString &outline, QStringList *log = nullptr)
 {
     PropertyItem *last = nullptr;
     QString name;
     QList<PropertyItem *> stack{parent};
-    for (const QChar c : spec + ',') {
+    for (const QChar c : outline + ',') {
         if (QStringLiteral("(),").contains(c) && !name.isEmpty()) {
             last = new RecordingItem(name, log);
             stack.last()->append(last);
