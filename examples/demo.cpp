@@ -12,6 +12,7 @@
 
 #include <QtCore/QDate>
 #include <QtCore/QDir>
+#include <QtCore/QFileInfo>
 #include <QtCore/QSettings>
 #include <QtCore/QTextStream>
 #include <QtGui/QBrush>
@@ -39,25 +40,27 @@ void section(const QString &title)
     out << '\n' << title << '\n';
 }
 
-// settings.ini and the four databases, unless the directory already has them.
-bool layOutInstallation(const QString &directory)
+// settings.ini and the four databases in `directory`, unless it has them, and
+// `directory` made the current one.
+bool enterInstallation(const QString &directory)
 {
-    QDir dir(directory);
-    if (dir.exists(QStringLiteral("profile.db")))
-        return true;
+    if (!QDir().mkpath(directory) || !QDir::setCurrent(directory))
+        return false;
+    if (!QFileInfo::exists(QStringLiteral("settings.ini"))) {
+        QSettings settings(QStringLiteral("settings.ini"), QSettings::IniFormat);
+        for (const QString &schema : SchemaLayout::schemaNames())
+            settings.setValue(QStringLiteral("db/") + schema, schema + QStringLiteral(".db"));
+        settings.setValue(QStringLiteral("settings/language"), QStringLiteral("zh_CN"));
+        settings.sync();
+        if (settings.status() != QSettings::NoError)
+            return false;
+    }
     QString error;
-    if (!SchemaLayout::createDatabases(directory, &error)) {
+    if (!SchemaLayout::layOutInstallation(&error)) {
         out << "  " << error << '\n';
         return false;
     }
-    QSettings settings(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
-    settings.setValue(QStringLiteral("db/profile"), QStringLiteral("profile.db"));
-    settings.setValue(QStringLiteral("db/data"), QStringLiteral("data.db"));
-    settings.setValue(QStringLiteral("db/qc"), QStringLiteral("qc.db"));
-    settings.setValue(QStringLiteral("db/syslog"), QStringLiteral("syslog.db"));
-    settings.setValue(QStringLiteral("settings/language"), QStringLiteral("zh_CN"));
-    settings.sync();
-    return settings.status() == QSettings::NoError;
+    return true;
 }
 
 // A clot forming: the raw signal falls from its baseline once fibrin forms.
@@ -97,8 +100,7 @@ int main(int argc, char **argv)
     const QString directory =
         QDir(app.arguments().value(1, QStringLiteral("demo-installation"))).absolutePath();
     section(QStringLiteral("Installation: %1").arg(directory));
-    step(layOutInstallation(directory), QStringLiteral("settings.ini and four databases in place"));
-    QDir::setCurrent(directory);
+    step(enterInstallation(directory), QStringLiteral("settings.ini and four databases in place"));
     installTranslators();
     Profile &profile = Profile::instance();
     step(profile.dataDatabase().isOpen(),

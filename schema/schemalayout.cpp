@@ -3,7 +3,9 @@
 #include <QtCore/QAtomicInteger>
 #include <QtCore/QDir>
 #include <QtCore/QFile>
+#include <QtCore/QFileInfo>
 #include <QtCore/QRegularExpression>
+#include <QtCore/QSettings>
 #include <QtSql/QSqlDatabase>
 #include <QtSql/QSqlError>
 #include <QtSql/QSqlQuery>
@@ -75,6 +77,30 @@ bool createDatabases(const QString &directory, QString *error)
         return fail(error, QStringLiteral("cannot create %1").arg(directory));
     for (const QString &schema : schemaNames()) {
         if (!createDatabase(dir.filePath(schema + QStringLiteral(".db")), schema, error))
+            return false;
+    }
+    return true;
+}
+
+bool layOutInstallation(QString *error)
+{
+    // The same names, relative to the current directory, that the settings
+    // store opens at start-up.
+    const QSettings settings(QStringLiteral("settings.ini"), QSettings::IniFormat);
+    const auto fileOf = [&settings](const QString &schema) {
+        return settings.value(QStringLiteral("db/") + schema, schema + QStringLiteral(".db"))
+            .toString();
+    };
+    if (QFileInfo::exists(fileOf(QStringLiteral("profile"))))
+        return true;
+
+    for (const QString &schema : schemaNames()) {
+        const QString file = fileOf(schema);
+        if (QFileInfo::exists(file))
+            continue;
+        if (!QDir().mkpath(QFileInfo(file).path()))
+            return fail(error, QStringLiteral("cannot create the directory of %1").arg(file));
+        if (!createDatabase(file, schema, error))
             return false;
     }
     return true;

@@ -17,6 +17,12 @@ bool createDatabase(const QString &file, const QString &schema, QString *error =
 // Creates the four databases in `directory`.
 bool createDatabases(const QString &directory, QString *error = nullptr);
 
+// Lays out an installation in the current directory unless it has one, that
+// is unless the profile database that settings.ini names (by default
+// "profile.db") exists. Each of the four databases that is missing is created
+// under the name settings.ini gives it; files that exist are left alone.
+bool layOutInstallation(QString *error = nullptr);
+
 } // namespace SchemaLayout
 
 #endif // SCHEMALAYOUT_H

@@ -1,8 +1,8 @@
 // Edits the typed display and workflow settings of an installation.
-#include "installation.h"
 #include "krglobal.h"
 #include "mainwindow.h"
 #include "profile.h"
+#include "schemalayout.h"
 
 #include <QtCore/QCommandLineParser>
 #include <QtCore/QDir>
@@ -50,7 +50,7 @@ int main(int argc, char *argv[])
             return fail(translate("无法进入目录 %1").arg(directory));
     }
     QString error;
-    if (!layOutInstallation(&error))
+    if (!SchemaLayout::layOutInstallation(&error))
         return fail(translate("无法建立安装：%1").arg(error));
 
     installTranslators();
