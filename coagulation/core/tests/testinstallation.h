@@ -81,4 +81,13 @@ private:
     QtMessageHandler m_previous;
 };
 
+// Compares two variants by type and value: QVariant's operator== converts, but
+// a stored value must come back with its type. For use inside a test function.
+#define COMPARE_EXACT(actual, expected) \
+    do { \
+        const QVariant a_ = (actual), e_ = (expected); \
+        QCOMPARE(QMetaType::typeName(a_.userType()), QMetaType::typeName(e_.userType())); \
+        QCOMPARE(a_, e_); \
+    } while (false)
+
 #endif // TESTINSTALLATION_H

@@ -58,14 +58,6 @@ private:
     std::unique_ptr<Profile> m_profile;
 };
 
-// QVariant's operator== converts; a stored value must come back with its type.
-#define COMPARE_EXACT(actual, expected) \
-    do { \
-        const QVariant a_ = (actual), e_ = (expected); \
-        QCOMPARE(QMetaType::typeName(a_.userType()), QMetaType::typeName(e_.userType())); \
-        QCOMPARE(a_, e_); \
-    } while (false)
-
 void tst_Profile::init()
 {
     m_inst.reset(new TestInstallation);
