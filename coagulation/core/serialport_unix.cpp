@@ -120,18 +120,24 @@ int remaining(const QElapsedTimer &clock, qint64 limit)
     return int(qBound<qint64>(0, limit - clock.elapsed(), INT_MAX));
 }
 
-// Waits up to `timeout` milliseconds (INT_MAX: without end) for `events`.
-// Returns the events that came, 0 when the time ran out, -1 on failure.
-int waitFor(int fd, short events, int timeout)
+// Waits up to `timeout` milliseconds (INT_MAX: without end) until the port is
+// ready for `event` or the time runs out. False, with the cause left for
+// qt_error_string(), when the wait failed, the port is gone or the line hung up.
+bool waitUntilReady(int fd, short event, int timeout)
 {
-    pollfd entry = {fd, events, 0};
-    for (;;) {
-        const int result = poll(&entry, 1, timeout == INT_MAX ? -1 : timeout);
-        if (result >= 0)
-            return result ? entry.revents : 0;
+    pollfd entry = {fd, event, 0};
+    int result;
+    while ((result = poll(&entry, 1, timeout == INT_MAX ? -1 : timeout)) < 0) {
         if (errno != EINTR)
-            return -1;
+            return false;
     }
+    if (result == 0)
+        return true;
+    if (entry.revents & POLLNVAL)
+        return fail(EBADF);
+    if ((entry.revents & (POLLHUP | POLLERR)) && !(entry.revents & event))
+        return fail(EIO);
+    return true;
 }
 
 // Orders "ttyS2" before "ttyS10": by the name's stem, then by its number.
@@ -298,13 +304,8 @@ bool SerialPort::read(char *data, qint64 maxSize, qint64 *count)
             timeout = qMin(timeout, remaining(sinceByte, interval));
         if (timeout == 0)
             break;
-        const int events = waitFor(d->fd, POLLIN, timeout);
-        if (events < 0)
+        if (!waitUntilReady(d->fd, POLLIN, timeout))
             return false;
-        if (events & POLLNVAL)
-            return fail(EBADF);
-        if ((events & (POLLHUP | POLLERR)) && !(events & POLLIN))
-            return fail(EIO);
     }
     return true;
 }
@@ -329,13 +330,8 @@ bool SerialPort::write(const char *data, qint64 size, qint64 *count)
         const int timeout = remaining(sinceStart, total);
         if (timeout == 0)
             break;
-        const int events = waitFor(d->fd, POLLOUT, timeout);
-        if (events < 0)
+        if (!waitUntilReady(d->fd, POLLOUT, timeout))
             return false;
-        if (events & POLLNVAL)
-            return fail(EBADF);
-        if ((events & (POLLHUP | POLLERR)) && !(events & POLLOUT))
-            return fail(EIO);
     }
     return true;
 }
