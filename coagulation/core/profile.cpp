@@ -297,6 +297,54 @@ void Profile::removeKey(const QString &key)
     execute(QStringLiteral("delete from profile where name = ?"), {key});
 }
 
+namespace {
+
+// What the library passes when it reads its own settings. Texts with a
+// translation context go through Profile::tr at the time of the call, so a
+// translation file can replace them; the sample prefixes are passed as they are.
+struct LibraryDefault
+{
+    const char *key;
+    const char *text; // null for a colour
+    bool translated;
+    QRgb color;
+};
+
+const QRgb red = qRgb(255, 0, 0);
+const QRgb orange = qRgb(255, 170, 0);
+
+const LibraryDefault libraryDefaults[] = {
+    {"statim_sample_prefix", "S", false, 0},
+    {"qc_sample_prefix", "QC", false, 0},
+    {"result_can_not_be_calculated", QT_TRANSLATE_NOOP("Profile", "---.-"), true, 0},
+    {"result_not_clotted", QT_TRANSLATE_NOOP("Profile", "不凝"), true, 0},
+    {"dilution_result_flag", QT_TRANSLATE_NOOP("Profile", "!"), true, 0},
+    {"lower_report_limit_flag", QT_TRANSLATE_NOOP("Profile", "<"), true, 0},
+    {"upper_report_limit_flag", QT_TRANSLATE_NOOP("Profile", ">"), true, 0},
+    {"lower_mark_limit_flag", QT_TRANSLATE_NOOP("Profile", "↓"), true, 0},
+    {"upper_mark_limit_flag", QT_TRANSLATE_NOOP("Profile", "↑"), true, 0},
+    {"manual_input_flag", QT_TRANSLATE_NOOP("Profile", "M"), true, 0},
+    {"color_of_null_result", nullptr, false, red},
+    {"color_of_lower_report", nullptr, false, red},
+    {"color_of_upper_report", nullptr, false, red},
+    {"color_of_lower_mark", nullptr, false, orange},
+    {"color_of_upper_mark", nullptr, false, orange},
+};
+
+} // namespace
+
+QVariant Profile::libraryDefault(const QString &key)
+{
+    for (const LibraryDefault &entry : libraryDefaults) {
+        if (key != QLatin1String(entry.key))
+            continue;
+        if (!entry.text)
+            return QColor(entry.color);
+        return entry.translated ? tr(entry.text) : QString::fromLatin1(entry.text);
+    }
+    return QVariant();
+}
+
 template<typename T>
 T Profile::typedValue(const QString &key, const T &defaultValue)
 {

@@ -99,6 +99,12 @@ public:
     QSqlDatabase qcDatabase() const;
     QSqlDatabase syslogDatabase() const;
 
+    // The default that the library's own readers pass for the typed setting
+    // `key` (the result texts, flags and colours and the sample prefixes),
+    // texts translated at the time of the call; an invalid variant for the
+    // settings that only the application reads and for any other key.
+    static QVariant libraryDefault(const QString &key);
+
     // For each typed setting N of type T:
     //   void set_N(const T &value, bool persist = true);  setValue(N, value, persist)
     //   T N(const T &defaultValue);  value(N, defaultValue) converted to T; a stored
