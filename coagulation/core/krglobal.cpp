@@ -1,11 +1,14 @@
 #include "krglobal.h"
+
+#include "corelogging_p.h"
 #include "profile.h"
+#include "profile_p.h"
 
 #include <QtCore/QDate>
 #include <QtCore/QDebug>
 #include <QtCore/QFile>
 #include <QtCore/QLibraryInfo>
-#include <QtCore/QRegExp>
+#include <QtCore/QPointer>
 #include <QtCore/QSettings>
 #include <QtCore/QTextStream>
 #include <QtCore/QThread>
@@ -18,22 +21,80 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <limits>
+
+namespace {
+
+// Reads one number of a ratio, [+-]?\d+(?:\.\d*)? with \d any decimal digit
+// (a full-width or Arabic-Indic digit counts by its digit value), starting at
+// `from`. On success *end is where the number ends and *integerEnd where its
+// integer digits end.
+bool readRatioNumber(const QString &text, int from, double *value, int *integerEnd, int *end)
+{
+    const int size = text.size();
+    QString ascii;
+    int i = from;
+    if (i < size && (text.at(i) == QLatin1Char('+') || text.at(i) == QLatin1Char('-')))
+        ascii += text.at(i++);
+    const auto readDigits = [&] {
+        const int first = i;
+        for (; i < size && text.at(i).isDigit(); ++i)
+            ascii += QLatin1Char(char('0' + text.at(i).digitValue()));
+        return i > first;
+    };
+    if (!readDigits())
+        return false;
+    *integerEnd = i;
+    if (i < size && text.at(i) == QLatin1Char('.')) {
+        ascii += text.at(i++);
+        readDigits();
+    }
+    *end = i;
+    *value = ascii.toDouble();
+    return true;
+}
+
+int skipSpaces(const QString &text, int i)
+{
+    while (i < text.size() && text.at(i).isSpace())
+        ++i;
+    return i;
+}
+
+} // namespace
 
 double fraction(const QString &text, bool *ok)
 {
-    // QRegExp keeps the captures of its last search in the object, so one
-    // instance shared by all threads would mix up concurrent callers; each
-    // thread compiles its own once instead.
-    thread_local QRegExp pattern(
-        QStringLiteral(R"rx(([+-]?\d+(?:\.\d*)?)\s*[:/]\s*([+-]?\d+(?:\.\d*)?))rx"));
-    const bool found = pattern.indexIn(text) >= 0;
+    // The first match of ([+-]?\d+(?:\.\d*)?)\s*[:/]\s*([+-]?\d+(?:\.\d*)?),
+    // found in one pass: a number that is not followed by a ratio cannot start
+    // one from any later digit of its integer part either (each would read to
+    // the same end), so the search goes on after those digits instead of
+    // retrying from each of them, which took quadratic time on a long run.
+    bool found = false;
+    double ratio = 0.0;
+    for (int start = 0; start < text.size();) {
+        double numerator = 0.0, denominator = 0.0;
+        int integerEnd = 0, end = 0, ignored = 0;
+        if (!readRatioNumber(text, start, &numerator, &integerEnd, &end)) {
+            ++start;
+            continue;
+        }
+        int i = skipSpaces(text, end);
+        if (i < text.size() && (text.at(i) == QLatin1Char('/') || text.at(i) == QLatin1Char(':'))
+            && readRatioNumber(text, skipSpaces(text, i + 1), &denominator, &ignored, &ignored)) {
+            // "1/0" is an infinity and counts; "0/0" is no ratio at all.
+            ratio = numerator / denominator;
+            found = !std::isnan(ratio);
+            if (!found)
+                ratio = 0.0;
+            break;
+        }
+        start = integerEnd;
+    }
     if (ok)
         *ok = found;
-    if (!found)
-        return 0.0;
-    // No zero test: "1/0" and "0/0" give infinity and NaN, and count as found.
-    return pattern.cap(1).toDouble() / pattern.cap(2).toDouble();
+    return ratio;
 }
 
 QString humanReadableVolume(int volume)
@@ -127,15 +188,21 @@ void setDefaultCodec()
 
 int nextSampleNo(const QDate &date)
 {
+    if (ProfilePrivate::instanceTornDown()) {
+        qCWarning(lcCore,
+                  "nextSampleNo: no sample number after the settings store was destroyed "
+                  "at exit");
+        return 1;
+    }
     QSqlQuery query(Profile::instance().dataDatabase());
     // The cast counts "12A" as 12 and a number without digits as 0, and
     // compares "10" above "9".
     if (!query.prepare(
             QStringLiteral("select max(cast(sampleNo as integer)) from patient where date=:date")))
-        qWarning() << "..\\..\\coagulation\\core\\krglobal(174):" << query.lastError();
+        qCWarning(lcCore) << "..\\..\\coagulation\\core\\krglobal(174):" << query.lastError();
     query.bindValue(QStringLiteral(":date"), date);
     if (!query.exec())
-        qWarning() << "..\\..\\coagulation\\core\\krglobal(177):" << query.lastError();
+        qCWarning(lcCore) << "..\\..\\coagulation\\core\\krglobal(177):" << query.lastError();
     // No row (a failed query) and the null maximum of no samples both count as
     // 0. Numbers are counted from 1, and one typed in beyond the int range must
     // neither wrap nor overflow.
@@ -227,7 +294,7 @@ void installTranslators()
 {
     QCoreApplication *app = QCoreApplication::instance();
     if (!app) {
-        qWarning("installTranslators: no application object to install translators into");
+        qCWarning(lcCore, "installTranslators: no application object to install translators into");
         return;
     }
     setDefaultCodec();
@@ -258,10 +325,10 @@ void installTranslators()
                 return translator->load(file, directory);
             });
         if (loaded) {
-            qDebug() << file << "loaded";
+            qCDebug(lcCore) << file << "loaded";
             QCoreApplication::installTranslator(translator);
         } else {
-            qDebug() << file << "not found";
+            qCDebug(lcCore) << file << "not found";
             delete translator;
         }
     }
@@ -310,23 +377,70 @@ void sleep(int milliseconds)
         QThread::msleep(static_cast<unsigned long>(milliseconds));
 }
 
+// Widgets exist only under a QApplication, and only on its thread.
+static bool onWidgetThread()
+{
+    const auto *app = qobject_cast<const QApplication *>(QCoreApplication::instance());
+    return app && QThread::currentThread() == app->thread();
+}
+
 QWidget *topLevelWidget()
 {
+    if (!onWidgetThread())
+        return nullptr;
     QWidget *widget = QApplication::activeModalWidget();
     if (!widget)
         widget = QApplication::activeWindow();
     return widget ? widget->window() : nullptr;
 }
 
+// The button that Escape presses in a box with these buttons, found as the
+// message box itself finds it: Cancel; else the only button; else the only
+// button with the reject role; else the only one with the "no" role; else none.
+static QMessageBox::StandardButton escapeAnswer(QMessageBox::StandardButtons buttons)
+{
+    if (!buttons)
+        return QMessageBox::Ok; // a box without buttons gets an Ok button
+    if (buttons & QMessageBox::Cancel)
+        return QMessageBox::Cancel;
+    const auto only = [buttons](QMessageBox::StandardButtons role) {
+        const QMessageBox::StandardButtons present = buttons & role;
+        const auto value = uint(present);
+        const bool single = value && !(value & (value - 1));
+        return single ? QMessageBox::StandardButton(value) : QMessageBox::NoButton;
+    };
+    if (const auto single = only(buttons))
+        return single;
+    if (const auto reject = only(QMessageBox::Close | QMessageBox::Abort))
+        return reject;
+    return only(QMessageBox::No | QMessageBox::NoToAll);
+}
+
 static QMessageBox::StandardButton showMessage(QMessageBox::Icon icon, const QString &text,
                                                QMessageBox::StandardButtons buttons,
                                                QMessageBox::StandardButton defaultButton)
 {
+    const QMessageBox::StandardButton escape = escapeAnswer(buttons);
+    if (!onWidgetThread()) {
+        // A service, a command-line tool or a worker thread: no box can be
+        // shown, so the text goes to the warning channel and the answer is
+        // the one the user would most likely give without reading it.
+        qCWarning(lcCore).noquote() << text;
+        return defaultButton != QMessageBox::NoButton ? defaultButton : escape;
+    }
+
     WaitCursor arrow(Qt::ArrowCursor);
-    QMessageBox box(icon, QCoreApplication::applicationName(), text, buttons, topLevelWidget());
+    // On the heap behind a guard: the owner may be deleted while the box is
+    // open (a window closing itself, a watchdog), and takes the box with it.
+    QPointer<QMessageBox> box(new QMessageBox(icon, QCoreApplication::applicationName(), text,
+                                              buttons, topLevelWidget()));
     if (defaultButton != QMessageBox::NoButton)
-        box.setDefaultButton(defaultButton);
-    return QMessageBox::StandardButton(box.exec());
+        box->setDefaultButton(defaultButton);
+    const int answer = box->exec();
+    if (!box)
+        return escape; // closed without a choice
+    delete box.data();
+    return QMessageBox::StandardButton(answer);
 }
 
 QMessageBox::StandardButton information(const QString &text, QMessageBox::StandardButtons buttons,

@@ -34,8 +34,11 @@ enum SampleType { RoutineSample = 0, StatimSample = 1, QcSample = 2 };
 Q_DECLARE_OPERATORS_FOR_FLAGS(kr::ResultFlags)
 
 // The value of the first ratio ("1/10", "1:4", "-1.5 / 3") found anywhere in
-// text, or 0.0 when there is none; *ok tells which. A zero divisor yields the
-// IEEE infinity or NaN, still with *ok true. Safe to call from any thread.
+// text, or 0.0 when there is none; *ok tells which. Any decimal digit counts by
+// its value, so full-width digits typed in an input method read as well. A
+// zero divisor yields the IEEE infinity, still with *ok true; "0/0" is no
+// ratio (0.0, *ok false). Linear in the length of text; safe to call from any
+// thread.
 CORE_EXPORT double fraction(const QString &text, bool *ok = nullptr);
 
 // A volume in microlitres as short text: "250 uL", "1.5 mL", "1.235 L".
@@ -125,18 +128,30 @@ private:
     WaitCursor(const WaitCursor &) = delete;
 };
 
-// Blocks the calling thread; a negative value returns at once. Declared in the
-// global namespace beside POSIX ::sleep(unsigned int): an int argument is an
-// exact match for this overload, so sleep(50) sleeps 50 milliseconds.
+// Blocks the calling thread for the given number of MILLISECONDS; a negative
+// value returns at once.
+//
+// Beware: this shares its name with POSIX ::sleep(unsigned int), which counts
+// SECONDS. An int argument picks this overload (sleep(50) sleeps 50 ms), but
+// an unsigned one (sleep(50u), a size_t, a quint32) silently picks the POSIX
+// function and sleeps 50 seconds. Cast to int when in doubt.
 CORE_EXPORT void sleep(int milliseconds);
 
 // The window that should own a dialog: the active modal widget's window, else
-// the active window, else null.
+// the active window, else null. Always null without a QApplication or off its
+// thread.
 CORE_EXPORT QWidget *topLevelWidget();
 
 // Modal message boxes titled with the application name, owned by
 // topLevelWidget(), shown with an arrow cursor. By default a box has a single
 // Ok button and the toolkit picks the default button.
+//
+// If the owner is deleted while the box is open, the box goes with it and the
+// function returns what Escape would have: Cancel, the only button, the only
+// Close/Abort button or the only No button, else NoButton. Without a
+// QApplication (a service, a command-line tool) or off its thread no box is
+// shown: the text goes to the warning channel and the function returns
+// defaultButton, or Escape's answer when no default button is given.
 CORE_EXPORT QMessageBox::StandardButton
 information(const QString &text, QMessageBox::StandardButtons buttons = QMessageBox::Ok,
             QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);

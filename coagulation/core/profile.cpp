@@ -1,96 +1,33 @@
 #include "profile.h"
+#include "profile_p.h"
 
+#include "corelogging_p.h"
 #include "krglobal.h"
+#include "storedvalue_p.h"
+#include "threadconnections_p.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDebug>
-#include <QtCore/QHash>
-#include <QtCore/QReadWriteLock>
 #include <QtCore/QSettings>
+#include <QtCore/QThread>
 #include <QtSql/QSqlError>
 #include <QtSql/QSqlQuery>
 
-#if defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define PROFILE_ANNOTATE_LOCK
-#endif
-#endif
-#if defined(__SANITIZE_THREAD__)
-#define PROFILE_ANNOTATE_LOCK
-#endif
+#include <cstdlib>
+#include <mutex>
+#include <utility>
 
-#ifdef PROFILE_ANNOTATE_LOCK
-// The distribution's Qt is not built with ThreadSanitizer, which therefore
-// cannot see what QReadWriteLock orders and would report every access to the
-// map as a race. These lockers tell it; the locking itself is Qt's.
-extern "C" {
-void AnnotateRWLockCreate(const char *file, int line, const volatile void *lock);
-void AnnotateRWLockDestroy(const char *file, int line, const volatile void *lock);
-void AnnotateRWLockAcquired(const char *file, int line, const volatile void *lock, long is_w);
-void AnnotateRWLockReleased(const char *file, int line, const volatile void *lock, long is_w);
-}
+using ReadLocker = std::shared_lock<std::shared_mutex>;
+using WriteLocker = std::unique_lock<std::shared_mutex>;
 
 namespace {
-template<bool Write>
-class AnnotatedLocker
-{
-public:
-    explicit AnnotatedLocker(QReadWriteLock *lock)
-        : m_lock(lock)
-    {
-        if constexpr (Write)
-            m_lock->lockForWrite();
-        else
-            m_lock->lockForRead();
-        AnnotateRWLockAcquired(__FILE__, __LINE__, m_lock, Write);
-    }
-    ~AnnotatedLocker()
-    {
-        AnnotateRWLockReleased(__FILE__, __LINE__, m_lock, Write);
-        m_lock->unlock();
-    }
 
-private:
-    Q_DISABLE_COPY(AnnotatedLocker)
-    QReadWriteLock *m_lock;
-};
-} // namespace
-using ReadLocker = AnnotatedLocker<false>;
-using WriteLocker = AnnotatedLocker<true>;
-static void lockCreated(QReadWriteLock *lock)
-{
-    AnnotateRWLockCreate(__FILE__, __LINE__, lock);
-}
-static void lockDestroyed(QReadWriteLock *lock)
-{
-    AnnotateRWLockDestroy(__FILE__, __LINE__, lock);
-}
-#else
-using ReadLocker = QReadLocker;
-using WriteLocker = QWriteLocker;
-static void lockCreated(QReadWriteLock *) { }
-static void lockDestroyed(QReadWriteLock *) { }
-#endif
-
-class ProfilePrivate
-{
-public:
-    ProfilePrivate() { lockCreated(&lock); }
-    ~ProfilePrivate() { lockDestroyed(&lock); }
-
-    QDir workdir;
-    QString profileFile;
-    QHash<QString, QVariant> values;
-    QReadWriteLock lock;
-};
-
-static const QString profileConnection = QStringLiteral("profile.db");
-static const QString dataConnection = QStringLiteral("data.db");
-static const QString qcConnection = QStringLiteral("qc.db");
-static const QString syslogConnection = QStringLiteral("syslog.db");
+const QString connectionNames[ProfilePrivate::DatabaseCount] = {
+    QStringLiteral("profile.db"), QStringLiteral("data.db"), QStringLiteral("qc.db"),
+    QStringLiteral("syslog.db")};
 
 // Registers and opens one connection; it stays registered even when opening fails.
-static QSqlDatabase addConnection(const QString &connectionName, const QString &path)
+QSqlDatabase addConnection(const QString &connectionName, const QString &path)
 {
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
     db.setDatabaseName(path);
@@ -99,54 +36,120 @@ static QSqlDatabase addConnection(const QString &connectionName, const QString &
     return db;
 }
 
-static void showWarning(const QString &text)
-{
-    warning(text, QMessageBox::Ok, QMessageBox::NoButton);
-}
-
 // A failed store or delete leaves memory and table apart until the key is
 // stored again; the warning line is the only trace of it.
-static void execute(const QString &statement, const QVariantList &bindValues)
+void execute(const QString &statement, const QVariantList &bindValues)
 {
-    QSqlQuery query(QSqlDatabase::database(profileConnection));
+    QSqlQuery query(QSqlDatabase::database(connectionNames[ProfilePrivate::ProfileDatabase]));
     if (query.prepare(statement)) {
         for (const QVariant &value : bindValues)
             query.addBindValue(value);
         if (query.exec())
             return;
     }
-    qWarning().noquote() << QStringLiteral("%1(%2):").arg(QLatin1String(__FILE__)).arg(__LINE__)
-                         << statement << query.lastError();
+    qCWarning(lcCore).noquote()
+        << QStringLiteral("%1(%2):").arg(QLatin1String(__FILE__)).arg(__LINE__) << statement
+        << query.lastError();
+}
+
+// The process-wide store. Its exit handler is registered once start-up has
+// run, that is after Qt's SQL registry came into being, so it runs before
+// that registry goes away and can still write what is queued.
+Profile *singleton = nullptr;
+Profile *lateStore = nullptr; // never destroyed: it must outlive every exit handler
+QHash<QString, QVariant> finalValues;
+bool tornDown = false;
+
+} // namespace
+
+bool ProfilePrivate::instanceTornDown()
+{
+    return tornDown;
+}
+
+void ProfilePrivate::warnIfLate(const char *function, const QString &key) const
+{
+    if (late)
+        qCWarning(lcCore).noquote()
+            << QStringLiteral("Profile::%1: \"%2\" is not stored: the settings store was "
+                              "destroyed at exit")
+                   .arg(QLatin1String(function), key);
 }
 
 Profile::Profile(QObject *parent)
     : QObject(parent)
 {
     init(QStringLiteral("profile.db"));
+    showStartupProblems();
 }
 
 Profile::Profile(const QString &defaultProfileFile, QObject *parent)
     : QObject(parent)
 {
     init(defaultProfileFile);
+    showStartupProblems();
 }
 
-Profile::~Profile() = default;
+Profile::Profile(const QString &defaultProfileFile, StartupProblems problems)
+{
+    init(defaultProfileFile);
+    if (problems == ShowStartupProblems)
+        showStartupProblems();
+}
+
+Profile::Profile(std::unique_ptr<ProfilePrivate> &&dd)
+    : d(std::move(dd))
+{ }
+
+Profile::~Profile()
+{
+    storePending();
+}
 
 Profile &Profile::instance()
 {
+    if (Q_UNLIKELY(tornDown))
+        return lateInstance();
     // Not guarded against two first calls at once: the user-interface thread
     // makes the first call before anyone else uses the store.
-    static std::unique_ptr<Profile> self;
-    if (!self)
-        self.reset(new Profile);
-    return *self;
+    if (!singleton) {
+        // Published before any start-up problem is shown: the event loop of
+        // that box may run code that asks for the store again.
+        singleton = new Profile(QStringLiteral("profile.db"), DeferStartupProblems);
+        std::atexit(&Profile::tearDownInstance);
+        singleton->showStartupProblems();
+    }
+    return *singleton;
+}
+
+void Profile::tearDownInstance()
+{
+    Profile *store = singleton;
+    finalValues = store->d->values;
+    tornDown = true;
+    singleton = nullptr;
+    delete store;
+}
+
+Profile &Profile::lateInstance()
+{
+    qCWarning(lcCore,
+              "Profile::instance: the settings store was destroyed at exit; this call "
+              "is answered from memory and nothing it changes is stored");
+    if (!lateStore) {
+        std::unique_ptr<ProfilePrivate> dd(new ProfilePrivate);
+        dd->values = finalValues;
+        dd->late = true;
+        lateStore = new Profile(std::move(dd));
+    }
+    return *lateStore;
 }
 
 void Profile::init(const QString &defaultProfileFile)
 {
     d.reset(new ProfilePrivate);
     d->workdir = QDir(QDir::currentPath());
+    d->owner = QThread::currentThread();
 
     const QSettings settings(QStringLiteral("settings.ini"), QSettings::IniFormat);
     const QString profileName =
@@ -163,56 +166,69 @@ void Profile::init(const QString &defaultProfileFile)
             break;
     }
     if (!found) {
-        showWarning(tr("找不到配置文件 %1").arg(profileName));
+        d->startupProblems << tr("找不到配置文件 %1").arg(profileName);
         return;
     }
 
     d->profileFile = home.filePath(profileName);
-    const QSqlDatabase profileDb = addConnection(profileConnection, d->profileFile);
+    d->databaseFiles[ProfilePrivate::ProfileDatabase] = d->profileFile;
+    const QSqlDatabase profileDb =
+        addConnection(connectionNames[ProfilePrivate::ProfileDatabase], d->profileFile);
     if (!profileDb.isOpen())
-        showWarning(
-            tr("无法加载配置文件 %1\n%2").arg(d->profileFile, profileDb.lastError().text()));
+        d->startupProblems
+            << tr("无法加载配置文件 %1\n%2").arg(d->profileFile, profileDb.lastError().text());
     if (profileDb.tables().isEmpty())
-        showWarning(tr("错误的配置文件 %1").arg(d->profileFile));
+        d->startupProblems << tr("错误的配置文件 %1").arg(d->profileFile);
     QSqlQuery rows(profileDb);
     if (rows.exec(QStringLiteral("select name, value from profile"))) {
         while (rows.next())
-            d->values.insert(rows.value(0).toString(), rows.value(1));
+            d->values.insert(rows.value(0).toString(), StoredValue::decode(rows.value(1)));
     }
 
     static const struct
     {
         const char *settingsKey;
-        const QString &connectionName;
+        ProfilePrivate::Database database;
     } databases[] = {
-        {"db/data", dataConnection},
-        {"db/qc", qcConnection},
-        {"db/syslog", syslogConnection},
+        {"db/data", ProfilePrivate::DataDatabase},
+        {"db/qc", ProfilePrivate::QcDatabase},
+        {"db/syslog", ProfilePrivate::SyslogDatabase},
     };
     for (const auto &database : databases) {
-        const QString path = home.filePath(
-            settings.value(QLatin1String(database.settingsKey), database.connectionName)
-                .toString());
-        const QSqlDatabase db = addConnection(database.connectionName, path);
+        const QString &name = connectionNames[database.database];
+        const QString path =
+            home.filePath(settings.value(QLatin1String(database.settingsKey), name).toString());
+        d->databaseFiles[database.database] = path;
+        const QSqlDatabase db = addConnection(name, path);
         if (!db.isOpen())
-            showWarning(tr("无法打开数据库文件 %1").arg(path));
+            d->startupProblems << tr("无法打开数据库文件 %1").arg(path);
         if (db.tables().isEmpty())
-            showWarning(tr("错误的数据库文件 %1").arg(path));
+            d->startupProblems << tr("错误的数据库文件 %1").arg(path);
     }
 
     connect(this, &Profile::valueChanged, this, &Profile::saveValue);
     connect(this, &Profile::keyRemoved, this, &Profile::removeKey);
+    // Stores still queued when the event loop ends would otherwise be lost.
+    if (QCoreApplication *app = QCoreApplication::instance())
+        connect(app, &QCoreApplication::aboutToQuit, this, &Profile::storePending);
+}
+
+void Profile::showStartupProblems()
+{
+    const QStringList problems = std::exchange(d->startupProblems, QStringList());
+    for (const QString &problem : problems)
+        warning(problem, QMessageBox::Ok, QMessageBox::NoButton);
 }
 
 QVariant Profile::value(const QString &key, const QVariant &defaultValue)
 {
     {
-        const ReadLocker locker(&d->lock);
+        const ReadLocker locker(d->lock);
         const auto it = d->values.constFind(key);
         if (it != d->values.constEnd())
             return it->isValid() ? *it : defaultValue;
     }
-    const WriteLocker locker(&d->lock);
+    const WriteLocker locker(d->lock);
     // Another thread may have set the key between the two locks; recording
     // the key must not wipe out that value.
     if (!d->values.contains(key))
@@ -230,26 +246,33 @@ QVariant Profile::value2(const QString &key, const QString &fallbackKey,
 void Profile::setValue(const QString &key, const QVariant &value, bool persist)
 {
     {
-        const WriteLocker locker(&d->lock);
+        const WriteLocker locker(d->lock);
         d->values.insert(key, value);
+        if (persist && d->hasTable())
+            d->pending.insert(key, value);
     }
-    // Emitted unlocked: slots may call back into the store.
-    if (persist)
+    if (persist) {
+        d->warnIfLate("setValue", key);
+        // Emitted unlocked: slots may call back into the store.
         emit valueChanged(key, value);
+    }
 }
 
 void Profile::remove(const QString &key)
 {
     {
-        const WriteLocker locker(&d->lock);
+        const WriteLocker locker(d->lock);
         d->values.remove(key);
+        if (d->hasTable())
+            d->pending.insert(key, QVariant());
     }
+    d->warnIfLate("remove", key);
     emit keyRemoved(key);
 }
 
 QStringList Profile::keys() const
 {
-    const WriteLocker locker(&d->lock);
+    const ReadLocker locker(d->lock);
     return d->values.keys();
 }
 
@@ -258,43 +281,90 @@ QDir Profile::workdir() const
     return d->workdir;
 }
 
+QSqlDatabase Profile::connection(int database) const
+{
+    if (d->late) {
+        qCWarning(lcCore, "Profile: no database after the settings store was destroyed at exit");
+        return QSqlDatabase();
+    }
+    if (QThread::currentThread() == d->owner || d->databaseFiles[database].isEmpty())
+        return QSqlDatabase::database(connectionNames[database]);
+    return ThreadConnections::connection(d->databaseFiles[database]);
+}
+
 QSqlDatabase Profile::database() const
 {
-    return QSqlDatabase::database(profileConnection);
+    return connection(ProfilePrivate::ProfileDatabase);
 }
 
 QSqlDatabase Profile::dataDatabase() const
 {
-    return QSqlDatabase::database(dataConnection);
+    return connection(ProfilePrivate::DataDatabase);
 }
 
 QSqlDatabase Profile::qcDatabase() const
 {
-    return QSqlDatabase::database(qcConnection);
+    return connection(ProfilePrivate::QcDatabase);
 }
 
 QSqlDatabase Profile::syslogDatabase() const
 {
-    return QSqlDatabase::database(syslogConnection);
+    return connection(ProfilePrivate::SyslogDatabase);
 }
 
-void Profile::saveValue(const QString &key, const QVariant &value)
+// Both slots write the key's latest persisted change rather than what their
+// call carried: a store queued from another thread may run after a later one
+// made here, and must not bring back the older value.
+void Profile::saveValue(const QString &key, const QVariant &)
 {
-    if (!value.isValid()) {
-        removeKey(key);
-        return;
-    }
-    // Qt 5 binds a colour that is not opaque as "#aarrggbb"; the table holds
-    // "#rrggbb", which every reader of the file understands.
-    const QVariant stored =
-        value.userType() == QMetaType::QColor ? QVariant(value.value<QColor>().name()) : value;
-    execute(QStringLiteral("insert or replace into profile (name, value) values(?,?)"),
-            {key, stored});
+    store(key);
 }
 
 void Profile::removeKey(const QString &key)
 {
-    execute(QStringLiteral("delete from profile where name = ?"), {key});
+    store(key);
+}
+
+void Profile::store(const QString &key)
+{
+    QVariant latest;
+    {
+        const WriteLocker locker(d->lock);
+        const auto it = d->pending.find(key);
+        if (it == d->pending.end())
+            return; // already written by an earlier call
+        latest = *it;
+        d->pending.erase(it);
+    }
+    if (!latest.isValid()) {
+        execute(QStringLiteral("delete from profile where name = ?"), {key});
+        return;
+    }
+    const QVariant stored = StoredValue::encode(latest);
+    if (!stored.isValid()) {
+        qCWarning(lcCore).noquote()
+            << QStringLiteral("%1(%2):").arg(QLatin1String(__FILE__)).arg(__LINE__)
+            << QStringLiteral("\"%1\" is not stored: a value of type %2 has no stored form")
+                   .arg(key, QLatin1String(latest.typeName()));
+        return;
+    }
+    execute(QStringLiteral("insert or replace into profile (name, value) values(?,?)"),
+            {key, stored});
+}
+
+// Writes every change still queued. Only the owning thread writes the table;
+// a detached or late store has nothing to write to.
+void Profile::storePending()
+{
+    if (!d || !d->hasTable() || QThread::currentThread() != d->owner)
+        return;
+    QStringList keys;
+    {
+        const ReadLocker locker(d->lock);
+        keys = d->pending.keys();
+    }
+    for (const QString &key : qAsConst(keys))
+        store(key);
 }
 
 namespace {

@@ -60,7 +60,10 @@ class ProfilePrivate;
 //
 // Reads come from memory only. A persisted change is stored by a slot on the
 // store's own change signal, so it is written in the thread that owns the
-// store: at once when made there, queued to that thread otherwise.
+// store: at once when made there, queued to that thread otherwise. Whatever
+// order the queued stores run in, the table ends with the last persisted value
+// of each key; stores still queued when the application quits or the store is
+// destroyed are written then.
 class CORE_EXPORT Profile : public QObject
 {
     Q_OBJECT
@@ -72,7 +75,12 @@ public:
 
     // The process-wide store. The first call, made from the user-interface
     // thread after the application object exists, runs start-up; the store is
-    // destroyed at process exit.
+    // destroyed at process exit, after it has written what is still queued.
+    // The store is in place before any start-up problem is shown, so a call
+    // made while such a box is open gets the same store. A call made later
+    // during exit (from another static object's destructor, say) gets a store
+    // that answers from the last values in memory and stores nothing; each
+    // such call writes a warning line.
     static Profile &instance();
 
     // The stored value, or defaultValue when the key is unknown or holds an
@@ -92,8 +100,10 @@ public:
     // The current directory as it was when start-up began.
     QDir workdir() const;
 
-    // The connections belong to the thread that ran start-up; Qt 5 hands other
-    // threads an invalid connection instead.
+    // The thread that ran start-up gets the four named connections. Any other
+    // thread gets a connection of its own to the same file, opened on its
+    // first use and closed and removed when that thread finishes; concurrent
+    // writers wait for each other up to the busy time-out (30 s).
     QSqlDatabase database() const;
     QSqlDatabase dataDatabase() const;
     QSqlDatabase qcDatabase() const;
@@ -124,7 +134,17 @@ private slots:
     void removeKey(const QString &key);
 
 private:
+    enum StartupProblems { ShowStartupProblems, DeferStartupProblems };
+    Profile(const QString &defaultProfileFile, StartupProblems problems);
+    explicit Profile(std::unique_ptr<ProfilePrivate> &&dd);
+    static void tearDownInstance();
+    static Profile &lateInstance();
+
     void init(const QString &defaultProfileFile);
+    void showStartupProblems();
+    void store(const QString &key);
+    void storePending();
+    QSqlDatabase connection(int database) const;
     template<typename T>
     T typedValue(const QString &key, const T &defaultValue);
     template<typename T>

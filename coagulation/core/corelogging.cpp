@@ -1,0 +1,3 @@
+#include "corelogging_p.h"
+
+Q_LOGGING_CATEGORY(lcCore, "coagulation.core")
