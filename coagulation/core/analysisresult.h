@@ -4,11 +4,15 @@
 #include "core_global.h"
 #include "krglobal.h"
 
+class QDataStream;
+
 #include <QtCore/QByteArray>
 #include <QtCore/QMetaType>
 #include <QtCore/QString>
 #include <QtCore/QVariant>
 #include <QtCore/QVector>
+
+#include <utility>
 
 // The measured signal of one test: equally spaced point segments, addressed by
 // one running point index across all segments.
@@ -44,13 +48,23 @@ public:
     void remove(int index, int count);
     ClotCurve simplified() const;
 
+    // Same point type and the same segments, value for value.
+    bool operator==(const ClotCurve &other) const;
+    bool operator!=(const ClotCurve &other) const { return !(*this == other); }
+
     // A new curve of the target type; only Raw to OD converts anything.
     ClotCurve toType(PointType type) const;
 
     // The stored byte form: big-endian point type, segment count and segments
     // (start, step, value count, values), as QDataStream writes them.
+    // An empty buffer, with a warning, for a curve whose byte form would not
+    // fit into one (2 GiB).
     QByteArray toBuffer() const;
+    // Reads whatever the bytes hold; missing values are not made up, and a
+    // point type other than Raw or OD gives an empty curve with a warning.
     static ClotCurve fromBuffer(const QByteArray &buffer);
+    // As above; *ok tells whether the bytes hold exactly one complete curve.
+    static ClotCurve fromBuffer(const QByteArray &buffer, bool *ok);
 
     // Writes one row into the table "curve" of the data database.
     void save(int patientId, const QString &item, int version) const;
@@ -107,6 +121,15 @@ public:
     static AnalysisResult fromString(const QString &text);
     ~AnalysisResult();
     AnalysisResult &operator=(const AnalysisResult &other);
+    // A moved-from result may only be assigned to or destroyed.
+    AnalysisResult(AnalysisResult &&other) noexcept
+        : d(std::exchange(other.d, nullptr))
+    { }
+    AnalysisResult &operator=(AnalysisResult &&other) noexcept
+    {
+        std::swap(d, other.d);
+        return *this;
+    }
 
     int id() const;
     double value() const;
@@ -163,6 +186,9 @@ public:
     bool operator==(const AnalysisResult &other) const;
 
 private:
+    friend CORE_EXPORT QDataStream &operator<<(QDataStream &out, const AnalysisResult &result);
+    friend CORE_EXPORT QDataStream &operator>>(QDataStream &in, AnalysisResult &result);
+
     struct Data;
     void detach();
     // Detaches, then stores one field.
@@ -180,6 +206,21 @@ CORE_EXPORT bool operator<(const AnalysisResult &result, double value);
 CORE_EXPORT bool operator<(double value, const AnalysisResult &result);
 CORE_EXPORT bool operator>(const AnalysisResult &result, double value);
 CORE_EXPORT bool operator>(double value, const AnalysisResult &result);
+
+// A curve or a result in a QDataStream, for a QVariant that holds one to be
+// saved and loaded (drag and drop, QSettings, item models): a curve in its
+// stored byte form, a result in a versioned form of its own that carries
+// every field, its curve included. A form that cannot be read sets the
+// stream's status to ReadCorruptData.
+//
+// The library registers both types with the meta-type system by name when it
+// is loaded, with these operators and with operator==, so a result crosses a
+// queued connection (also a string-based one) and two variants holding equal
+// results compare equal.
+CORE_EXPORT QDataStream &operator<<(QDataStream &out, const ClotCurve &curve);
+CORE_EXPORT QDataStream &operator>>(QDataStream &in, ClotCurve &curve);
+CORE_EXPORT QDataStream &operator<<(QDataStream &out, const AnalysisResult &result);
+CORE_EXPORT QDataStream &operator>>(QDataStream &in, AnalysisResult &result);
 
 Q_DECLARE_METATYPE(ClotCurve)
 Q_DECLARE_METATYPE(AnalysisResult)

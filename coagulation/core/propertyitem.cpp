@@ -1,5 +1,7 @@
 #include "propertyitem.h"
 
+#include "corelogging_p.h"
+
 #include <QtCore/QMap>
 #include <QtCore/QtDebug>
 
@@ -184,21 +186,21 @@ QModelIndex PropertyItem::valueIndex() const
 bool PropertyItem::canAdopt(const PropertyItem *item) const
 {
     if (!item) {
-        qWarning("PropertyItem: cannot add a null item");
+        qCWarning(lcCore, "PropertyItem: cannot add a null item");
         return false;
     }
     if (item->d->parent == this) {
-        qWarning("PropertyItem: the item is already a child of this item");
+        qCWarning(lcCore, "PropertyItem: the item is already a child of this item");
         return false;
     }
     for (const PropertyItem *ancestor = this; ancestor; ancestor = ancestor->d->parent) {
         if (ancestor == item) {
-            qWarning("PropertyItem: cannot add an item into its own subtree");
+            qCWarning(lcCore, "PropertyItem: cannot add an item into its own subtree");
             return false;
         }
     }
     if (item->d->model && item->d->model->m_rootItem == item) {
-        qWarning("PropertyItem: cannot add the root item of a model");
+        qCWarning(lcCore, "PropertyItem: cannot add the root item of a model");
         return false;
     }
     return true;
