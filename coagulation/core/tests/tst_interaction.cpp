@@ -1,11 +1,16 @@
 #include "krglobal.h"
 #include "messageboxanswerer.h"
+#include "testinstallation.h"
 
 #include <QtCore/QSemaphore>
 #include <QtCore/QThread>
 #include <QtTest/QtTest>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QDialog>
+
+#include <functional>
+#include <thread>
+#include <utility>
 
 using Box = QMessageBox;
 using ShowFunction = Box::StandardButton (*)(const QString &, Box::StandardButtons,
@@ -42,6 +47,31 @@ private slots:
     void messageBox();
     void messageBoxShowsArrowUnderBusyCursor();
     void ownerFollowsActiveWindow();
+    void ownerDeletedWhileBoxOpen_data();
+    void ownerDeletedWhileBoxOpen();
+    void noBoxOffTheGuiThread();
+};
+
+// Runs `action` on the first message box that comes up while it lives.
+class OnMessageBox : public QObject
+{
+public:
+    explicit OnMessageBox(std::function<void(QMessageBox *)> action)
+        : m_action(std::move(action))
+    {
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (box && box->isVisible() && m_action) {
+                m_timer.stop();
+                std::exchange(m_action, nullptr)(box);
+            }
+        });
+        m_timer.start(10);
+    }
+
+private:
+    std::function<void(QMessageBox *)> m_action;
+    QTimer m_timer;
 };
 
 void tst_Interaction::initTestCase()
@@ -184,6 +214,68 @@ void tst_Interaction::ownerFollowsActiveWindow()
     critical(QStringLiteral("对话框"));
     QCOMPARE(answerer.seen.size(), 3);
     QCOMPARE(answerer.seen.last().owner.data(), &dialog);
+}
+
+void tst_Interaction::ownerDeletedWhileBoxOpen_data()
+{
+    QTest::addColumn<Box::StandardButtons>("buttons");
+    QTest::addColumn<Box::StandardButton>("escape"); // what Escape answers
+
+    QTest::newRow("ok") << Box::StandardButtons(Box::Ok) << Box::Ok;
+    QTest::newRow("ok, cancel") << (Box::Ok | Box::Cancel) << Box::Cancel;
+    QTest::newRow("yes, no") << (Box::Yes | Box::No) << Box::No;
+    QTest::newRow("yes, no, cancel") << (Box::Yes | Box::No | Box::Cancel) << Box::Cancel;
+    QTest::newRow("retry, abort") << (Box::Retry | Box::Abort) << Box::Abort;
+    QTest::newRow("save, discard") << (Box::Save | Box::Discard) << Box::NoButton;
+}
+
+// A window that goes away while its box is open (a watchdog, a window
+// closing itself) takes the box with it; the call must come back as if the
+// box had been closed without a choice, with nothing freed twice.
+void tst_Interaction::ownerDeletedWhileBoxOpen()
+{
+    QFETCH(Box::StandardButtons, buttons);
+    QFETCH(Box::StandardButton, escape);
+
+    // The answer table agrees with what Escape does to a real box.
+    if (escape != Box::NoButton) {
+        OnMessageBox pressEscape([](QMessageBox *box) { QTest::keyClick(box, Qt::Key_Escape); });
+        QCOMPARE(question(QStringLiteral("Escape"), buttons), escape);
+    }
+
+    QPointer<QWidget> window = new QWidget;
+    window->show();
+    QApplication::setActiveWindow(window);
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    QPointer<QMessageBox> shown;
+    OnMessageBox deleteOwner([&](QMessageBox *box) {
+        shown = box;
+        QCOMPARE(box->parentWidget(), window.data());
+        delete window;
+    });
+    QCOMPARE(question(QStringLiteral("窗口将关闭"), buttons), escape);
+    QVERIFY(!window);
+    QVERIFY(!shown);
+    QCOMPARE(overrideCursorDepth(), 0);
+}
+
+// A worker thread has no widgets: its message goes to the warning channel and
+// the call answers at once with the default button, else Escape's answer.
+void tst_Interaction::noBoxOffTheGuiThread()
+{
+    WarningCapture warnings;
+    Box::StandardButton withDefault = Box::NoButton, withoutDefault = Box::NoButton;
+    bool noOwner = false;
+    std::thread worker([&] {
+        noOwner = !topLevelWidget();
+        withDefault = question(QStringLiteral("覆盖?"), Box::Yes | Box::No, Box::Yes);
+        withoutDefault = critical(QStringLiteral("设备错误"), Box::Retry | Box::Abort);
+    });
+    worker.join();
+    QVERIFY(noOwner);
+    QCOMPARE(withDefault, Box::Yes);
+    QCOMPARE(withoutDefault, Box::Abort);
+    QCOMPARE(warnings.lines(), (QStringList{QStringLiteral("覆盖?"), QStringLiteral("设备错误")}));
 }
 
 QTEST_MAIN(tst_Interaction)
