@@ -39,6 +39,7 @@ private slots:
     void value2();
     void removeUnknownKey();
     void failedStoreIsReported();
+    void unstorableValueIsReported();
     void writeFromWorkerWaitsForOwner();
     void slotsMayCallBack();
     void storedBeforeLaterSlots();
@@ -243,6 +244,26 @@ void tst_Profile::failedStoreIsReported()
     m_profile->setValue(QStringLiteral("k"), QVariant());
     lines = warnings.linesContaining(QStringLiteral("delete from profile where name = ?"));
     QCOMPARE(lines.size(), 2);
+}
+
+// A type with no stored form is kept in memory and reported, not written as
+// the driver's empty text.
+struct Unstorable
+{
+    int serial = 0;
+};
+Q_DECLARE_METATYPE(Unstorable)
+
+void tst_Profile::unstorableValueIsReported()
+{
+    m_profile->setValue(QStringLiteral("k"), QStringLiteral("before"));
+    WarningCapture warnings;
+    m_profile->setValue(QStringLiteral("k"), QVariant::fromValue(Unstorable{7}));
+    QCOMPARE(m_profile->value(QStringLiteral("k")).value<Unstorable>().serial, 7);
+    QCOMPARE(row(QStringLiteral("k")), QVariant("before"));
+    const QStringList lines = warnings.linesContaining(QStringLiteral("has no stored form"));
+    QCOMPARE(lines.size(), 1);
+    QVERIFY2(lines.first().contains(QStringLiteral("profile.cpp(")), qPrintable(lines.first()));
 }
 
 void tst_Profile::writeFromWorkerWaitsForOwner()

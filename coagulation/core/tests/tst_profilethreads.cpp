@@ -5,7 +5,7 @@
 #include <QtCore/QAtomicInt>
 #include <QtTest/QtTest>
 
-#include <mutex>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -16,7 +16,30 @@ class tst_ProfileThreads : public QObject
 private slots:
     void concurrentUse();
     void lookupRacingWrite();
+    void latestPersistedValueWins_data();
+    void latestPersistedValueWins();
+    void pendingStoresWrittenAtQuit();
+    void pendingStoresWrittenAtDestruction();
 };
+
+namespace {
+
+// Runs `work` on a thread of its own and waits for it; what it persists is
+// queued to this thread.
+void onWorker(const std::function<void()> &work)
+{
+    std::thread worker(work);
+    worker.join();
+}
+
+QVariant storedRow(TestInstallation &inst, const QString &key)
+{
+    const auto rows = inst.query(QStringLiteral("profile.db"),
+                                 QStringLiteral("select value from profile where name = ?"), {key});
+    return rows.isEmpty() ? QVariant() : rows.first().first();
+}
+
+} // namespace
 
 // Several threads read, write, remove and list keys at once while this thread
 // runs its event loop and stores the queued writes. Every thread owns a set of
@@ -42,17 +65,8 @@ void tst_ProfileThreads::concurrentUse()
     WarningCapture warnings;
     QAtomicInt failures;
     QAtomicInt running = threadCount;
-    // Qt hands a queued store from thread to thread under the mutex of its
-    // event queue, which ThreadSanitizer cannot see in the uninstrumented Qt.
-    // This lock, held while a change is queued and while the queue is
-    // processed, shows it the same order; lookups and unstored changes still
-    // run at once with everything.
-    std::mutex queue;
     const auto setValue = [&](const QString &key, int value, bool persist) {
-        if (!persist)
-            return profile.setValue(key, value, false);
-        const std::lock_guard<std::mutex> locker(queue);
-        profile.setValue(key, value);
+        profile.setValue(key, value, persist);
     };
     // std::thread rather than QThread: ThreadSanitizer sees what join() orders,
     // but not QThread::wait() inside the uninstrumented Qt.
@@ -62,10 +76,7 @@ void tst_ProfileThreads::concurrentUse()
             for (int i = 0; i < rounds; ++i) {
                 const QString key = ownKey(t, i % keysPerThread);
                 if (i % 7 == 3) {
-                    {
-                        const std::lock_guard<std::mutex> locker(queue);
-                        profile.remove(key);
-                    }
+                    profile.remove(key);
                     if (profile.value(key, -1) != QVariant(-1))
                         failures.ref();
                 } else {
@@ -87,10 +98,8 @@ void tst_ProfileThreads::concurrentUse()
     }
     QElapsedTimer clock;
     clock.start();
-    while (running.loadAcquire() > 0 && clock.elapsed() < 120000) {
-        const std::lock_guard<std::mutex> locker(queue);
+    while (running.loadAcquire() > 0 && clock.elapsed() < 120000)
         QCoreApplication::processEvents();
-    }
     for (std::thread &thread : threads)
         thread.join();
     QCoreApplication::sendPostedEvents();
@@ -156,6 +165,98 @@ void tst_ProfileThreads::lookupRacingWrite()
     for (int i = 0; i < count; ++i)
         lost += profile.value(key(i)) != QVariant(i);
     QCOMPARE(lost, 0);
+}
+
+using Steps = std::function<void(Profile &)>;
+Q_DECLARE_METATYPE(Steps)
+
+// The instrument's thread and the GUI thread change the same setting. The
+// worker's store is queued and runs after the GUI thread's direct one; the
+// table must still end with the last persisted value, also after a restart.
+void tst_ProfileThreads::latestPersistedValueWins_data()
+{
+    QTest::addColumn<Steps>("steps");
+    QTest::addColumn<QVariant>("inMemory");
+    QTest::addColumn<QVariant>("stored");
+
+    const QString key = QStringLiteral("hospital");
+    const auto fromWorker = [key](const QString &value) {
+        return [key, value](Profile &profile) {
+            onWorker([&] { profile.set_hospital(value); });
+        };
+    };
+    QTest::newRow("worker, then here")
+        << Steps([=](Profile &p) { fromWorker("old")(p), p.set_hospital("new"); })
+        << QVariant("new") << QVariant("new");
+    QTest::newRow("worker, then removed here")
+        << Steps([=](Profile &p) { fromWorker("old")(p), p.remove(key); }) << QVariant()
+        << QVariant();
+    QTest::newRow("here, then worker")
+        << Steps([=](Profile &p) { p.set_hospital("old"), fromWorker("new")(p); })
+        << QVariant("new") << QVariant("new");
+    QTest::newRow("worker, then unpersisted here")
+        << Steps([=](Profile &p) { fromWorker("old")(p), p.set_hospital("new", false); })
+        << QVariant("new") << QVariant("old");
+}
+
+void tst_ProfileThreads::latestPersistedValueWins()
+{
+    QFETCH(Steps, steps);
+    QFETCH(QVariant, inMemory);
+    QFETCH(QVariant, stored);
+
+    TestInstallation inst;
+    QVERIFY(inst.create());
+    inst.enter();
+    const QString key = QStringLiteral("hospital");
+    {
+        Profile profile;
+        steps(profile);
+        QCoreApplication::processEvents(); // the worker's queued store runs now
+        QCOMPARE(profile.value(key), inMemory);
+        QCOMPARE(storedRow(inst, key), stored);
+    }
+    Profile restarted;
+    QCOMPARE(restarted.value(key), stored);
+}
+
+// A store queued while the application quits is written before exec() returns.
+void tst_ProfileThreads::pendingStoresWrittenAtQuit()
+{
+    TestInstallation inst;
+    QVERIFY(inst.create());
+    inst.enter();
+    Profile *store = nullptr;
+    // Connected before the store exists, so it runs before the store's own
+    // handler: the worker's change is queued while the application quits.
+    const QMetaObject::Connection lastWord =
+        connect(qApp, &QCoreApplication::aboutToQuit, [&store] {
+            onWorker([&store] { store->set_hospital(QStringLiteral("at quit")); });
+        });
+    Profile profile;
+    store = &profile;
+    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    QCoreApplication::exec();
+    disconnect(lastWord);
+    QCOMPARE(storedRow(inst, QStringLiteral("hospital")), QVariant("at quit"));
+}
+
+// A store still queued when the store is destroyed is written by its destructor.
+void tst_ProfileThreads::pendingStoresWrittenAtDestruction()
+{
+    TestInstallation inst;
+    QVERIFY(inst.create());
+    inst.enter();
+    {
+        Profile profile;
+        onWorker([&] {
+            profile.set_hospital(QStringLiteral("queued"));
+            profile.setValue(QStringLiteral("gone"), 1);
+            profile.remove(QStringLiteral("gone"));
+        });
+    }
+    QCOMPARE(storedRow(inst, QStringLiteral("hospital")), QVariant("queued"));
+    QCOMPARE(storedRow(inst, QStringLiteral("gone")), QVariant());
 }
 
 QTEST_MAIN(tst_ProfileThreads)

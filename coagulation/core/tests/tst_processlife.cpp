@@ -1,0 +1,257 @@
+// The store over the life of a whole process: start-up boxes whose event loop
+// asks for the store, a static object that uses it during exit, values that
+// must survive a restart, and a tool with only a QCoreApplication. Each case
+// runs this executable again in a laid-out installation (PROCESS_LIFE_CHILD
+// names the child's part) and judges its exit status and output.
+#include "analysisresult.h"
+#include "krglobal.h"
+#include "messageboxanswerer.h"
+#include "profile.h"
+#include "testinstallation.h"
+
+#include <QtCore/QProcess>
+#include <QtCore/QRect>
+#include <QtSql/QSqlQuery>
+#include <QtTest/QtTest>
+#include <QtWidgets/QApplication>
+
+#include <cstdio>
+
+static const char childVariable[] = "PROCESS_LIFE_CHILD";
+
+static void print(const QString &line)
+{
+    std::puts(line.toUtf8().constData());
+    std::fflush(stdout);
+}
+
+// Values of every shape an application stores, scalar and not.
+static QList<QPair<QString, QVariant>> storedValues()
+{
+    return {
+        {QStringLiteral("text"), QStringLiteral("协和医院")},
+        {QStringLiteral("integer"), 42},
+        {QStringLiteral("real"), 2.5},
+        {QStringLiteral("bytes"), QByteArray("\0\x01raw", 5)},
+        {QStringLiteral("string list"), QStringList{QStringLiteral("PT"), QStringLiteral("APTT")}},
+        {QStringLiteral("empty list"), QStringList()},
+        {QStringLiteral("variant list"),
+         QVariantList{1, QStringLiteral("x"), QVariantList{2.5, true}}},
+        {QStringLiteral("map"),
+         QVariantMap{{QStringLiteral("width"), 120},
+                     {QStringLiteral("nested"), QVariantMap{{QStringLiteral("on"), true}}}}},
+        {QStringLiteral("size"), QSize(800, 600)},
+        {QStringLiteral("rect"), QRect(10, 20, 300, 200)},
+        {QStringLiteral("point"), QPoint(-5, 7)},
+        {QStringLiteral("real point"), QPointF(0.5, 1e-9)},
+    };
+}
+
+// ---------------------------------------------------------------------------
+// The children
+
+// A start-up box runs an event loop; a queued call in it asks for the store.
+static int startupBoxAsksForStore()
+{
+    MessageBoxAnswerer answerer;
+    WarningCapture warnings;
+    Profile *fromBox = nullptr;
+    QTimer::singleShot(0, [&fromBox] { fromBox = &Profile::instance(); });
+    Profile &store = Profile::instance();
+    print(QStringLiteral("boxes=%1").arg(answerer.seen.size()));
+    print(QStringLiteral("same=%1").arg(fromBox == &store));
+    print(QStringLiteral("duplicates=%1")
+              .arg(warnings.linesContaining(QStringLiteral("duplicate connection")).size()));
+    print(QStringLiteral("open=%1").arg(store.dataDatabase().isOpen()));
+    return 0;
+}
+
+// What an application's session object does in its destructor at exit.
+class Session
+{
+public:
+    ~Session()
+    {
+        print(QStringLiteral("prefix=") + samplePrefix(kr::StatimSample));
+        print(QStringLiteral("sample=%1").arg(nextSampleNo(QDate(2026, 12, 7))));
+        Profile::instance().setValue(QStringLiteral("session"), QStringLiteral("closed"));
+        ClotCurve curve;
+        curve.append(0.0, 1.0, {1.0});
+        curve.save(1, QStringLiteral("PT"), 1);
+        print(QStringLiteral("session saved"));
+    }
+};
+
+static int storeUsedAtExit()
+{
+    static Session session; // made before the store, so destroyed after it
+    MessageBoxAnswerer answerer;
+    Profile::instance().set_statim_sample_prefix(QStringLiteral("EM"));
+    QSqlQuery insert(Profile::instance().dataDatabase());
+    return insert.exec(
+               QStringLiteral("insert into patient (sampleNo, date) values('41', '2026-12-07')"))
+        ? 0
+        : 1;
+}
+
+static int writeValues()
+{
+    MessageBoxAnswerer answerer;
+    for (const auto &entry : storedValues())
+        Profile::instance().setValue(entry.first, entry.second);
+    return 0;
+}
+
+static int readValues()
+{
+    MessageBoxAnswerer answerer;
+    int mismatches = 0;
+    for (const auto &entry : storedValues()) {
+        const QVariant read = Profile::instance().value(entry.first);
+        // A stored integer comes back as the driver reads it, a 64-bit one.
+        const bool sameType = read.userType() == entry.second.userType()
+            || (read.userType() == QMetaType::LongLong
+                && entry.second.userType() == QMetaType::Int);
+        if (!sameType || read != entry.second) {
+            print(QStringLiteral("%1: %2 %3")
+                      .arg(entry.first, QLatin1String(read.typeName()), read.toString()));
+            ++mismatches;
+        }
+    }
+    return mismatches;
+}
+
+// Only a QCoreApplication: a service or an import tool.
+static int headless(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    Profile &store = Profile::instance(); // qc.db is missing: a start-up warning
+    const QVariant failed = load_script(QStringLiteral("broken.js"));
+    print(QStringLiteral("open=%1 script=%2")
+              .arg(store.dataDatabase().isOpen())
+              .arg(failed.isValid()));
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+// The cases
+
+class tst_ProcessLife : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void startupBoxAsksForStore();
+    void storeUsedAtExit();
+    void valuesSurviveRestart();
+    void headlessTool();
+
+private:
+    struct Outcome
+    {
+        int exitCode = -1;
+        QStringList output;
+        QString errors;
+    };
+    static Outcome run(const TestInstallation &inst, const char *child);
+};
+
+tst_ProcessLife::Outcome tst_ProcessLife::run(const TestInstallation &inst, const char *child)
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QLatin1String(childVariable), QLatin1String(child));
+    process.setProcessEnvironment(environment);
+    process.setWorkingDirectory(inst.path());
+    process.start(QCoreApplication::applicationFilePath(), QStringList());
+    Outcome outcome;
+    if (!process.waitForFinished(120000)) {
+        process.kill();
+        process.waitForFinished();
+        return outcome;
+    }
+    if (process.exitStatus() == QProcess::NormalExit)
+        outcome.exitCode = process.exitCode();
+    outcome.output = QString::fromUtf8(process.readAllStandardOutput())
+                         .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    outcome.errors = QString::fromUtf8(process.readAllStandardError());
+    return outcome;
+}
+
+void tst_ProcessLife::startupBoxAsksForStore()
+{
+    TestInstallation inst;
+    QVERIFY(inst.create(QString(), {QStringLiteral("qc.db")}));
+    const Outcome outcome = run(inst, "startup");
+    QCOMPARE(outcome.exitCode, 0);
+    QCOMPARE(outcome.output, (QStringList{"boxes=1", "same=1", "duplicates=0", "open=1"}));
+}
+
+// A static object made before the store touches it during exit: no access
+// to a freed store, the values in memory, and a warning for what cannot be
+// stored any more.
+void tst_ProcessLife::storeUsedAtExit()
+{
+    TestInstallation inst;
+    QVERIFY(inst.create());
+    const Outcome outcome = run(inst, "exit");
+    QVERIFY2(outcome.exitCode == 0, qPrintable(outcome.errors));
+    QCOMPARE(outcome.output, (QStringList{"prefix=EM", "sample=1", "session saved"}));
+    for (const char *refused : {"nextSampleNo: no sample number", "\"session\" is not stored",
+                                "ClotCurve::save: not saved"})
+        QVERIFY2(outcome.errors.contains(QLatin1String(refused)), refused);
+    QCOMPARE(
+        inst.query(QStringLiteral("profile.db"),
+                   QStringLiteral("select value from profile where name = 'statim_sample_prefix'")),
+        (QList<QVariantList>{{QStringLiteral("EM")}}));
+}
+
+// Every value written in one process reads back equal, with its type, in the
+// next; the scalar ones keep the rows every reader of the file knows.
+void tst_ProcessLife::valuesSurviveRestart()
+{
+    TestInstallation inst;
+    QVERIFY(inst.create());
+    QCOMPARE(run(inst, "write").exitCode, 0);
+    const Outcome read = run(inst, "read");
+    QVERIFY2(read.exitCode == 0, qPrintable(read.output.join(QLatin1Char('\n'))));
+    QCOMPARE(inst.query(QStringLiteral("profile.db"),
+                        QStringLiteral("select name, typeof(value) from profile where name in "
+                                       "('text', 'integer', 'real', 'bytes') order by name")),
+             (QList<QVariantList>{
+                 {"bytes", "blob"}, {"integer", "integer"}, {"real", "real"}, {"text", "text"}}));
+}
+
+void tst_ProcessLife::headlessTool()
+{
+    TestInstallation inst;
+    QVERIFY(inst.create(QString(), {QStringLiteral("qc.db")}));
+    QVERIFY(inst.writeFile(QStringLiteral("broken.js"), "var x = ;"));
+    const Outcome outcome = run(inst, "headless");
+    QCOMPARE(outcome.exitCode, 0);
+    QCOMPARE(outcome.output, QStringList{"open=1 script=0"});
+    QVERIFY2(outcome.errors.contains(QStringLiteral("错误的数据库文件 ./qc.db")),
+             qPrintable(outcome.errors));
+    QVERIFY2(outcome.errors.contains(QStringLiteral("SyntaxError")), qPrintable(outcome.errors));
+}
+
+int main(int argc, char **argv)
+{
+    const QByteArray child = qgetenv(childVariable);
+    if (child == "headless")
+        return headless(argc, argv);
+    QApplication app(argc, argv);
+    if (child == "startup")
+        return startupBoxAsksForStore();
+    if (child == "exit")
+        return storeUsedAtExit();
+    if (child == "write")
+        return writeValues();
+    if (child == "read")
+        return readValues();
+    tst_ProcessLife test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_processlife.moc"
