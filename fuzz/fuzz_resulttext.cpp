@@ -1,9 +1,12 @@
-// Arbitrary text through the parser with the settings store attached and
-// multi-character, overlapping marks configured: nothing may crash, and a
-// number that parses must print and parse again to the same number. (The code
-// may change: both report marks read as "above" but print as "below".)
+// Arbitrary text through the result parser against the pattern it replaced
+// (tests/resulttextreference): the same code, number, flags and error text on
+// every input, so that a difference is a crash. The first byte picks one of
+// several mark configurations, overlapping each other, the numbers and the
+// white space. Beyond that, a number that parses must print and parse again
+// to the same number.
 #include "analysisresult.h"
 #include "profile.h"
+#include "resulttextreference.h"
 #include "schemalayout.h"
 
 #include <QtCore/QCoreApplication>
@@ -13,6 +16,45 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+
+namespace {
+
+const char *const keys[] = {"manual_input_flag",       "dilution_result_flag",
+                            "lower_report_limit_flag", "upper_report_limit_flag",
+                            "lower_mark_limit_flag",   "upper_mark_limit_flag",
+                            "result_not_clotted"};
+
+// One text per key above; a null entry keeps the built-in default.
+const char *const configurations[][7] = {
+    {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
+    {"M", "MM", "<", "<<", "↓", "↓↑", "N(C)+"},
+    {"+", "1", "12", ".", "5", "e5", "1x"},
+    {" ", " M", "M", "M", " ", "↑ ", " 不凝"},
+    {"*", "(.)", "[", "\\", "$", "^|", "?"},
+    {"", "", "", "", "", "", ""},
+};
+constexpr int configurationCount = int(sizeof configurations / sizeof configurations[0]);
+
+void configure(int index)
+{
+    static int current = -1;
+    if (index == current)
+        return;
+    current = index;
+    for (int key = 0; key < 7; ++key) {
+        const char *text = configurations[index][key];
+        Profile::instance().setValue(QLatin1String(keys[key]),
+                                     text ? QVariant(QString::fromUtf8(text)) : QVariant(), false);
+    }
+}
+
+bool same(const AnalysisResult &a, const AnalysisResult &b)
+{
+    return a.error() == b.error() && a.flags() == b.flags() && a.errorText() == b.errorText()
+        && (a.value() == b.value() || (std::isnan(a.value()) && std::isnan(b.value())));
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
@@ -24,33 +66,34 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
         abort();
     }
     QDir::setCurrent(installation.path());
-
-    // Marks that share characters and prefixes with each other and with the
-    // not-clotted word, plus one with regular-expression syntax in it.
-    Profile &profile = Profile::instance();
-    profile.set_manual_input_flag(QStringLiteral("M"), false);
-    profile.set_dilution_result_flag(QStringLiteral("MM"), false);
-    profile.set_lower_report_limit_flag(QStringLiteral("<"), false);
-    profile.set_upper_report_limit_flag(QStringLiteral("<<"), false);
-    profile.set_lower_mark_limit_flag(QStringLiteral("↓"), false);
-    profile.set_upper_mark_limit_flag(QStringLiteral("↓↑"), false);
-    profile.set_result_not_clotted(QStringLiteral("N(C)+"), false);
+    Profile::instance();
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const QString text = QString::fromUtf8(reinterpret_cast<const char *>(data), int(size));
+    if (size == 0)
+        return 0;
+    configure(data[0] % configurationCount);
+    const QString text = QString::fromUtf8(reinterpret_cast<const char *>(data + 1), int(size - 1));
     const AnalysisResult result(text);
-    const int code = result.error();
-    if (code != AnalysisResult::NullResult && code < AnalysisResult::NotClotted)
+    const AnalysisResult expected = parseWithPattern(text);
+    if (!same(result, expected)) {
+        fprintf(stderr,
+                "\"%s\" (configuration %d): code %d, %.17g, flags 0x%x; the pattern gives "
+                "%d, %.17g, 0x%x\n",
+                qPrintable(text), data[0] % configurationCount, int(result.error()), result.value(),
+                result.flags(), int(expected.error()), expected.value(), expected.flags());
         abort();
+    }
 
     result.foregroundRole();
     const QString printed = result.toString(AnalysisResult::FullText, 'g', 17);
     if (result.isValid() && std::isfinite(result.value())) {
         const AnalysisResult again(printed);
-        if (!again.isValid() || again.value() != result.value()) {
+        // Marks made of number characters can read a printed number differently.
+        if (data[0] % configurationCount != 2
+            && (!again.isValid() || again.value() != result.value())) {
             fprintf(stderr, "\"%s\" printed as \"%s\" reads back as code %d, %g\n",
                     qPrintable(text), qPrintable(printed), int(again.error()), again.value());
             abort();

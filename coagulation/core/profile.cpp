@@ -8,6 +8,7 @@
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDebug>
+#include <QtCore/QEvent>
 #include <QtCore/QSettings>
 #include <QtCore/QThread>
 #include <QtSql/QSqlError>
@@ -62,10 +63,32 @@ bool tornDown = false;
 
 } // namespace
 
+std::atomic<quint64> ProfilePrivate::changes{0};
+
 bool ProfilePrivate::instanceTornDown()
 {
     return tornDown;
 }
+
+namespace {
+
+// A new translator changes every default text the library translates. Qt
+// announces it only to the application object, so the store watches there.
+class LanguageWatcher : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::LanguageChange)
+            ProfilePrivate::changed();
+        return false;
+    }
+};
+
+} // namespace
 
 void ProfilePrivate::warnIfLate(const char *function, const QString &key) const
 {
@@ -104,6 +127,7 @@ Profile::Profile(std::unique_ptr<ProfilePrivate> &&dd)
 Profile::~Profile()
 {
     storePending();
+    ProfilePrivate::changed();
 }
 
 Profile &Profile::instance()
@@ -141,6 +165,7 @@ Profile &Profile::lateInstance()
         dd->values = finalValues;
         dd->late = true;
         lateStore = new Profile(std::move(dd));
+        ProfilePrivate::changed();
     }
     return *lateStore;
 }
@@ -150,6 +175,11 @@ void Profile::init(const QString &defaultProfileFile)
     d.reset(new ProfilePrivate);
     d->workdir = QDir(QDir::currentPath());
     d->owner = QThread::currentThread();
+    ProfilePrivate::changed(); // a new store at an address another may have had
+    if (QCoreApplication *app = QCoreApplication::instance()) {
+        d->languageWatcher.reset(new LanguageWatcher);
+        app->installEventFilter(d->languageWatcher.get());
+    }
 
     const QSettings settings(QStringLiteral("settings.ini"), QSettings::IniFormat);
     const QString profileName =
@@ -220,19 +250,49 @@ void Profile::showStartupProblems()
         warning(problem, QMessageBox::Ok, QMessageBox::NoButton);
 }
 
+// Each thread keeps the values it looked up until the next change anywhere:
+// a lookup is then a hash lookup of its own, with no lock whose cache line
+// the cores would pass back and forth. A change clears the copies rather
+// than refreshing them, so that frequent writes cost no more than before.
+bool ProfilePrivate::cachedValue(const QString &key, QVariant *value) const
+{
+    struct ThreadCache
+    {
+        const ProfilePrivate *store = nullptr;
+        quint64 changes = 0;
+        QHash<QString, QVariant> values;
+    };
+    thread_local ThreadCache cache;
+    const quint64 now = changeCount();
+    if (cache.store != this || cache.changes != now) {
+        cache.values.clear();
+        cache.store = this;
+        cache.changes = now;
+    }
+    auto it = cache.values.constFind(key);
+    if (it == cache.values.constEnd()) {
+        const ReadLocker locker(lock);
+        const auto stored = values.constFind(key);
+        if (stored == values.constEnd())
+            return false;
+        it = cache.values.insert(key, *stored);
+    }
+    *value = *it;
+    return true;
+}
+
 QVariant Profile::value(const QString &key, const QVariant &defaultValue)
 {
-    {
-        const ReadLocker locker(d->lock);
-        const auto it = d->values.constFind(key);
-        if (it != d->values.constEnd())
-            return it->isValid() ? *it : defaultValue;
-    }
+    QVariant stored;
+    if (d->cachedValue(key, &stored))
+        return stored.isValid() ? stored : defaultValue;
     const WriteLocker locker(d->lock);
-    // Another thread may have set the key between the two locks; recording
-    // the key must not wipe out that value.
-    if (!d->values.contains(key))
+    // Another thread may have set the key meanwhile; recording the key must
+    // not wipe out that value.
+    if (!d->values.contains(key)) {
         d->values.insert(key, QVariant());
+        ProfilePrivate::changed();
+    }
     return defaultValue;
 }
 
@@ -248,6 +308,7 @@ void Profile::setValue(const QString &key, const QVariant &value, bool persist)
     {
         const WriteLocker locker(d->lock);
         d->values.insert(key, value);
+        ProfilePrivate::changed();
         if (persist && d->hasTable())
             d->pending.insert(key, value);
     }
@@ -263,6 +324,7 @@ void Profile::remove(const QString &key)
     {
         const WriteLocker locker(d->lock);
         d->values.remove(key);
+        ProfilePrivate::changed();
         if (d->hasTable())
             d->pending.insert(key, QVariant());
     }

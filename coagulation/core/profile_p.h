@@ -9,6 +9,8 @@
 
 #include <QtCore/QHash>
 
+#include <atomic>
+#include <memory>
 #include <shared_mutex>
 
 class QThread;
@@ -21,6 +23,18 @@ public:
     // True once the process-wide store has been destroyed at exit: library
     // code that would reach a database refuses to from then on.
     static bool instanceTornDown();
+
+    // Counts every change of any store's values and every change of the
+    // application's translators; callers keep what they derived from the
+    // settings for as long as it stays the same. One atomic load.
+    static quint64 changeCount() { return changes.load(std::memory_order_acquire); }
+    // Called with `lock` held for writing, so that a reader holding it for
+    // reading sees a count that matches the values.
+    static void changed() { changes.fetch_add(1, std::memory_order_release); }
+
+    // The value of `key` as this thread last read it, valid until the next
+    // change; false when the key is not known here.
+    bool cachedValue(const QString &key, QVariant *value) const;
 
     // Whether persisted changes have a table to go to.
     bool hasTable() const { return !profileFile.isEmpty(); }
@@ -42,6 +56,10 @@ public:
     QString databaseFiles[DatabaseCount]; // empty for a connection not registered
     QStringList startupProblems; // shown once the store is in place
     bool late = false; // serves calls made after the store was destroyed at exit
+    std::unique_ptr<QObject> languageWatcher;
+
+private:
+    static std::atomic<quint64> changes;
 };
 
 #endif // PROFILE_P_H

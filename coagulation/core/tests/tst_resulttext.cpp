@@ -1,5 +1,6 @@
 #include "analysisresult.h"
 #include "profile.h"
+#include "resulttextreference.h"
 #include "testinstallation.h"
 
 #include <QtGui/QBrush>
@@ -29,6 +30,8 @@ private slots:
     void parse();
     void roundTrip_data();
     void roundTrip();
+    void agreesWithPattern_data();
+    void agreesWithPattern();
 
 private:
     void configure(const Marks &marks);
@@ -306,6 +309,65 @@ void tst_ResultText::roundTrip()
     const bool wordShown =
         !marks.contains("result_not_clotted") || !marks["result_not_clotted"].isEmpty();
     QCOMPARE(R(notClotted.toString()).error(), wordShown ? R::NotClotted : R::NullResult);
+}
+
+// Configurations whose marks overlap each other, the numbers and the white
+// space, where a scan that merely looks plausible would split differently.
+void tst_ResultText::agreesWithPattern_data()
+{
+    QTest::addColumn<Marks>("marks");
+    QTest::newRow("default marks") << Marks();
+    QTest::newRow("reconfigured marks") << reconfigured;
+    QTest::newRow("emptied marks") << emptied;
+    QTest::newRow("overlapping marks")
+        << Marks{{"manual_input_flag", "M"},       {"dilution_result_flag", "MM"},
+                 {"lower_report_limit_flag", "<"}, {"upper_report_limit_flag", "<<"},
+                 {"lower_mark_limit_flag", "↓"},   {"upper_mark_limit_flag", "↓↑"},
+                 {"result_not_clotted", "N(C)+"}};
+    QTest::newRow("marks made of number characters")
+        << Marks{{"manual_input_flag", "+"},        {"dilution_result_flag", "1"},
+                 {"lower_report_limit_flag", "12"}, {"upper_report_limit_flag", "."},
+                 {"lower_mark_limit_flag", "5"},    {"upper_mark_limit_flag", "e5"},
+                 {"result_not_clotted", "1x"}};
+    QTest::newRow("marks with white space")
+        << Marks{{"manual_input_flag", " "},       {"dilution_result_flag", " M"},
+                 {"lower_report_limit_flag", "M"}, {"upper_report_limit_flag", "M"},
+                 {"lower_mark_limit_flag", " "},   {"upper_mark_limit_flag", "↑ "},
+                 {"result_not_clotted", " 不凝"}};
+}
+
+void tst_ResultText::agreesWithPattern()
+{
+    QFETCH(Marks, marks);
+    configure(marks);
+
+    QString alphabet = QStringLiteral("0123456789+-.eE \t\u3000\u0085１x");
+    for (const QString &text : marks)
+        alphabet += text;
+    alphabet += QStringLiteral("M<>!↓↑不凝");
+    QStringList texts = {"M< 12.5 ↑", "<<5", "MMM5",   "125",  "+5",     "1555", "1e5", "  5 ",
+                         "1x",        "1x5", " M 5↑ ", "5↓↑↓", "-.5e-3", "１２", "1.",  ".e1"};
+    QRandomGenerator random(20261207);
+    while (texts.size() < 4000) {
+        QString text;
+        const int length = int(random.bounded(12));
+        for (int i = 0; i < length; ++i)
+            text += alphabet.at(int(random.bounded(alphabet.size())));
+        texts << text;
+    }
+    int differences = 0;
+    for (const QString &text : qAsConst(texts)) {
+        const R expected = parseWithPattern(text);
+        const R actual(text);
+        const bool same = actual.error() == expected.error() && actual.flags() == expected.flags()
+            && QByteArray::number(actual.value(), 'g', 17)
+                == QByteArray::number(expected.value(), 'g', 17);
+        if (!same && ++differences <= 5)
+            qWarning("\"%s\": code %d, %g, flags 0x%x; the pattern gives %d, %g, 0x%x",
+                     qPrintable(text), actual.error(), actual.value(), actual.flags(),
+                     expected.error(), expected.value(), expected.flags());
+    }
+    QCOMPARE(differences, 0);
 }
 
 QTEST_GUILESS_MAIN(tst_ResultText)

@@ -1,0 +1,55 @@
+#ifndef DISPLAYSETTINGS_P_H
+#define DISPLAYSETTINGS_P_H
+
+//
+//  This header is internal to the library and is not installed.
+//
+
+#include "krglobal.h"
+
+#include <QtCore/QString>
+#include <QtCore/QVariant>
+
+// The texts, marks and colours that result cells are made of, as the
+// settings store and the installed translations give them.
+//
+// A result view formats every visible cell on each repaint, so the settings
+// are read once into a snapshot per thread, which stays in use until any
+// setting or the language changes: a changed setting still shows at the very
+// next call, from any thread.
+struct DisplaySettings
+{
+    // In the order the marks are printed and recognised: four before the
+    // number, two arrows after it.
+    enum Mark {
+        ManualInputMark,
+        DilutionMark,
+        LowerReportMark,
+        UpperReportMark,
+        LowerLimitMark,
+        UpperLimitMark,
+        MarkCount
+    };
+    static constexpr int firstArrow = LowerLimitMark;
+
+    enum Colour {
+        NullResultColour,
+        UpperReportColour,
+        LowerReportColour,
+        UpperLimitColour,
+        LowerLimitColour,
+        ColourCount
+    };
+
+    static const kr::ResultFlag markFlags[MarkCount];
+
+    // The snapshot of this thread, refreshed when it is out of date.
+    static const DisplaySettings &current();
+
+    QString marks[MarkCount];
+    QString notClotted;
+    QString noResult;
+    QVariant brushes[ColourCount]; // each a solid QBrush
+};
+
+#endif // DISPLAYSETTINGS_P_H
