@@ -32,12 +32,25 @@ ensure_packages() {
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-# configure <dir> [cmake args...]: configures once; later builds let ninja
-# re-run cmake itself when a CMakeLists.txt changed.
+# configure <dir> [cmake args...]: configures a new directory, and configures
+# afresh one that was configured with other arguments (they are kept in a stamp
+# file there); otherwise ninja re-runs cmake itself when a CMakeLists.txt changed.
 configure() {
     local dir=$1
     shift
-    [ -f "$dir/build.ninja" ] || cmake -S . -B "$dir" -G Ninja "$@"
+    local stamp=$dir/build-sh-arguments arguments
+    arguments=$(printf '%s\n' "$@")
+    if [ -f "$dir/build.ninja" ] && [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$arguments" ]; then
+        return 0
+    fi
+    # --fresh: an option left out this time must not keep the value cached from
+    # the last time, nor a compiler the one detected then. Objects whose
+    # command lines stay the same are not rebuilt.
+    local fresh=()
+    [ ! -f "$dir/CMakeCache.txt" ] || fresh=(--fresh)
+    rm -f "$stamp"
+    cmake "${fresh[@]}" -S . -B "$dir" -G Ninja "$@"
+    printf '%s\n' "$arguments" >"$stamp"
 }
 
 jobs=$(nproc 2>/dev/null || echo 2)
