@@ -152,8 +152,10 @@ int main(int argc, char **argv)
              .arg(raw.size())
              .arg(raw.y(0)));
     const ClotCurve od = raw.toType(ClotCurve::OD);
+    // segments() returns a copy: keep it while its values are read.
+    const QVector<ClotCurve::Segment> odSegments = od.segments();
     double maxOd = 0.0;
-    for (double value : od.segments().first().values)
+    for (double value : odSegments.constFirst().values)
         maxOd = qMax(maxOd, value);
     step(od.type() == ClotCurve::OD && maxOd > 0.3,
          QStringLiteral("optical density: baseline points zeroed, maximum OD %1 at the clot")

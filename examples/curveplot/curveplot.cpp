@@ -162,7 +162,7 @@ void CurvePlot::setCurve(const ClotCurve &curve)
                                   rawColors[k % std::size(rawColors)], &x, &raw))
                 rawSeries.append(series);
         }
-        if (QLineSeries *series = segmentSeries(curve.toType(ClotCurve::OD).segments().first(),
+        if (QLineSeries *series = segmentSeries(curve.toType(ClotCurve::OD).segments().constFirst(),
                                                 tr("光密度，第 1 段"), densityColor, &x, &density))
             densitySeries.append(series);
     }
