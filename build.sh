@@ -10,6 +10,8 @@
 #   ./build.sh bench    the benchmarks
 #   ./build.sh editor [dir] the settings editor (needs a display), on the
 #                           installation in dir (default build/editor-installation)
+#   ./build.sh viewer [dir] the curve viewer (needs a display), on the
+#                           installation in dir (default build/demo-installation)
 #
 # Missing Debian packages are installed first (apt-get, through sudo when not
 # root). Each mode keeps its own build directory and builds incrementally.
@@ -17,7 +19,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 BASE_PACKAGES=(cmake ninja-build g++ pkg-config qtbase5-dev qtscript5-dev libqt5sql5-sqlite
-    qttools5-dev-tools qttools5-dev)
+    qttools5-dev-tools qttools5-dev libqt5charts5-dev)
 
 ensure_packages() {
     local missing=() p
@@ -32,12 +34,25 @@ ensure_packages() {
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-# configure <dir> [cmake args...]: configures once; later builds let ninja
-# re-run cmake itself when a CMakeLists.txt changed.
+# configure <dir> [cmake args...]: configures a new directory, and configures
+# afresh one that was configured with other arguments (they are kept in a stamp
+# file there); otherwise ninja re-runs cmake itself when a CMakeLists.txt changed.
 configure() {
     local dir=$1
     shift
-    [ -f "$dir/build.ninja" ] || cmake -S . -B "$dir" -G Ninja "$@"
+    local stamp=$dir/build-sh-arguments arguments
+    arguments=$(printf '%s\n' "$@")
+    if [ -f "$dir/build.ninja" ] && [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$arguments" ]; then
+        return 0
+    fi
+    # --fresh: an option left out this time must not keep the value cached from
+    # the last time, nor a compiler the one detected then. Objects whose
+    # command lines stay the same are not rebuilt.
+    local fresh=()
+    [ ! -f "$dir/CMakeCache.txt" ] || fresh=(--fresh)
+    rm -f "$stamp"
+    cmake "${fresh[@]}" -S . -B "$dir" -G Ninja "$@"
+    printf '%s\n' "$arguments" >"$stamp"
 }
 
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -119,8 +134,14 @@ editor)
     cmake --build build --target coagulation-settings-editor -- -j"$jobs"
     ./build/examples/settingseditor/coagulation-settings-editor "${@:-build/editor-installation}"
     ;;
+viewer)
+    ensure_packages "${BASE_PACKAGES[@]}"
+    configure build
+    cmake --build build --target coagulation-curve-viewer -- -j"$jobs"
+    ./build/examples/curveviewer/coagulation-curve-viewer "${@:-build/demo-installation}"
+    ;;
 *)
-    echo "usage: $0 {demo|test|sanitize|tsan|fuzz [seconds]|bench|editor [dir]}" >&2
+    echo "usage: $0 {demo|test|sanitize|tsan|fuzz [seconds]|bench|editor [dir]|viewer [dir]}" >&2
     exit 2
     ;;
 esac

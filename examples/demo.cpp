@@ -4,11 +4,15 @@
 //   coagulation-demo [installation directory]   (default: demo-installation)
 //
 // Each step prints what it did and whether it worked; the exit status is 0
-// only when every step worked.
+// only when every step worked. The stored curve is also drawn, as the curve
+// viewer plots it, into curve.png in the installation directory.
 #include "analysisresult.h"
+#include "curveplot.h"
 #include "krglobal.h"
 #include "profile.h"
+#include "programtranslator.h"
 #include "schemalayout.h"
+#include "unattendedmessageboxes.h"
 
 #include <QtCore/QDate>
 #include <QtCore/QDir>
@@ -19,8 +23,10 @@
 #include <QtSql/QSqlError>
 #include <QtSql/QSqlQuery>
 #include <QtWidgets/QApplication>
+#include <QtWidgets/QMessageBox>
 
 #include <cmath>
+#include <memory>
 
 namespace {
 
@@ -80,6 +86,21 @@ ClotCurve simulatedRawCurve()
     return curve;
 }
 
+// The plot of the curve viewer, drawn without a window on any screen.
+bool drawCurve(const QByteArray &bytes, const QString &title, const QString &file)
+{
+    CurvePlot plot;
+    plot.resize(900, 540);
+    plot.setTitle(title);
+    if (!plot.setStoredCurve(bytes))
+        return false;
+    // grab() lays out the hidden widgets; the chart then lays itself out from
+    // the event loop.
+    plot.grab();
+    QCoreApplication::processEvents();
+    return plot.grab().save(file);
+}
+
 QByteArray storedCurve(int patientId)
 {
     QSqlQuery query(Profile::instance().dataDatabase());
@@ -95,13 +116,30 @@ int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("coagulation-demo"));
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
     out.setCodec("UTF-8");
+#endif
+    // Where no window is shown nobody sees, let alone answers, a box that the
+    // library opens (on a damaged profile database, say): its text is printed
+    // instead.
+    std::unique_ptr<UnattendedMessageBoxes> unattended;
+    const QString platform = QGuiApplication::platformName();
+    if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal")) {
+        unattended.reset(new UnattendedMessageBoxes([](const QMessageBox &box) {
+            out << "  [box]    "
+                << box.text().replace(QLatin1Char('\n'), QStringLiteral("\n           "))
+                << "\n           (answered as Escape would)\n";
+            out.flush();
+        }));
+    }
 
     const QString directory =
         QDir(app.arguments().value(1, QStringLiteral("demo-installation"))).absolutePath();
     section(QStringLiteral("Installation: %1").arg(directory));
     step(enterInstallation(directory), QStringLiteral("settings.ini and four databases in place"));
     installTranslators();
+    // The plot's texts are translated with the viewer's.
+    installProgramTranslator(QStringLiteral("curveviewer"));
     Profile &profile = Profile::instance();
     step(profile.dataDatabase().isOpen(),
          QStringLiteral("settings store attached, data database open"));
@@ -114,23 +152,29 @@ int main(int argc, char **argv)
              .arg(raw.size())
              .arg(raw.y(0)));
     const ClotCurve od = raw.toType(ClotCurve::OD);
+    // segments() returns a copy: keep it while its values are read.
+    const QVector<ClotCurve::Segment> odSegments = od.segments();
     double maxOd = 0.0;
-    for (double value : od.segments().first().values)
+    for (double value : odSegments.constFirst().values)
         maxOd = qMax(maxOd, value);
     step(od.type() == ClotCurve::OD && maxOd > 0.3,
          QStringLiteral("optical density: baseline points zeroed, maximum OD %1 at the clot")
              .arg(maxOd, 0, 'f', 3));
 
+    // The raw curve is stored: the density follows from it, not the other way round.
     const int patientId = int(QDateTime::currentSecsSinceEpoch() % 100000);
-    od.save(patientId, QStringLiteral("PT"), 1);
+    raw.save(patientId, QStringLiteral("PT"), 1);
     const QByteArray bytes = storedCurve(patientId);
-    step(bytes == od.toBuffer(),
-         QStringLiteral("saved into table curve: %1 bytes, CRC-16 0x%2")
+    step(bytes == raw.toBuffer(),
+         QStringLiteral("raw curve saved into table curve: %1 bytes, CRC-16 0x%2")
              .arg(bytes.size())
              .arg(crc16(bytes.constData(), bytes.size()), 4, 16, QLatin1Char('0')));
     const ClotCurve back = ClotCurve::fromBuffer(bytes);
-    step(back.size() == od.size() && back.y(150) == od.y(150),
+    step(back.size() == raw.size() && back.y(150) == raw.y(150),
          QStringLiteral("read back from the stored bytes: %1 points").arg(back.size()));
+    const QString picture = QDir::current().absoluteFilePath(QStringLiteral("curve.png"));
+    step(drawCurve(bytes, QStringLiteral("Sample %1, PT, version 1").arg(patientId), picture),
+         QStringLiteral("raw signal and optical density plotted: %1").arg(picture));
 
     section(QStringLiteral("Result"));
     AnalysisResult result(13.24);

@@ -2,23 +2,23 @@
 #include "krglobal.h"
 #include "mainwindow.h"
 #include "profile.h"
+#include "programtranslator.h"
 #include "schemalayout.h"
+#include "screenshot.h"
+#include "unattendedmessageboxes.h"
 
 #include <QtCore/QCommandLineParser>
 #include <QtCore/QDir>
-#include <QtCore/QTimer>
+#include <QtCore/QFileInfo>
 #include <QtWidgets/QApplication>
+#include <QtWidgets/QMessageBox>
 
 #include <cstdio>
-
-static QString translate(const char *text)
-{
-    return QCoreApplication::translate("main", text);
-}
+#include <memory>
 
 static int fail(const QString &text)
 {
-    std::fprintf(stderr, "%s\n", qPrintable(text));
+    std::fprintf(stderr, "%s\n", text.toUtf8().constData());
     return 1;
 }
 
@@ -27,48 +27,55 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("coagulation-settings-editor"));
 
+    // The command line is read before settings.ini names a language, so it
+    // speaks English whatever the installation's language.
     QCommandLineParser parser;
-    parser.setApplicationDescription(translate("编辑安装目录中的显示和流程设置。"));
+    parser.setApplicationDescription(
+        QStringLiteral("Edits the display and workflow settings of an installation."));
     parser.addHelpOption();
-    parser.addPositionalArgument(QStringLiteral("directory"),
-                                 translate("安装目录，默认为当前目录；没有安装时新建一个。"),
-                                 QStringLiteral("[directory]"));
-    const QCommandLineOption screenshot(QStringLiteral("screenshot"),
-                                        translate("显示窗口后将其保存为图片并退出。"),
-                                        QStringLiteral("file.png"));
+    parser.addPositionalArgument(
+        QStringLiteral("directory"),
+        QStringLiteral("The installation, by default the current directory; laid out when "
+                       "it has none."),
+        QStringLiteral("[directory]"));
+    const QCommandLineOption screenshot(
+        QStringLiteral("screenshot"),
+        QStringLiteral("Saves a picture of the window once it is shown, and exits."),
+        QStringLiteral("file.png"));
     parser.addOption(screenshot);
     parser.process(app);
 
     const QStringList arguments = parser.positionalArguments();
     if (arguments.size() > 1)
         parser.showHelp(1);
+    // Named from where the program was started, before it changes directory.
+    const QString picture = parser.isSet(screenshot)
+        ? QFileInfo(parser.value(screenshot)).absoluteFilePath()
+        : QString();
     // The store and the translations read settings.ini and the databases
     // from the current directory.
     if (!arguments.isEmpty()) {
         const QString directory = arguments.first();
         if (!QDir().mkpath(directory) || !QDir::setCurrent(directory))
-            return fail(translate("无法进入目录 %1").arg(directory));
+            return fail(QStringLiteral("Cannot enter the directory %1").arg(directory));
     }
     QString error;
     if (!SchemaLayout::layOutInstallation(&error))
-        return fail(translate("无法建立安装：%1").arg(error));
+        return fail(QStringLiteral("Cannot lay out an installation: %1").arg(error));
+
+    // Nobody would see a box that the store shows at start-up while the
+    // program only takes a picture of itself.
+    std::unique_ptr<UnattendedMessageBoxes> unattended;
+    if (!picture.isEmpty()) {
+        unattended.reset(
+            new UnattendedMessageBoxes([](const QMessageBox &box) { fail(box.text()); }));
+    }
 
     installTranslators();
+    installProgramTranslator(QStringLiteral("settingseditor"));
     MainWindow window(Profile::instance());
     window.show();
-
-    if (parser.isSet(screenshot)) {
-        const QString file = parser.value(screenshot);
-        QTimer::singleShot(0, &window, [&window, file] {
-            // The view lays out its rows from the event loop, after show().
-            QCoreApplication::processEvents();
-            if (!window.grab().save(file)) {
-                fail(translate("无法保存图片 %1").arg(file));
-                QCoreApplication::exit(1);
-                return;
-            }
-            QCoreApplication::quit();
-        });
-    }
+    if (!picture.isEmpty())
+        quitAfterScreenshot(&window, picture);
     return app.exec();
 }

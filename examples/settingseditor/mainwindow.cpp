@@ -3,13 +3,18 @@
 #include "profile.h"
 #include "settingsitems.h"
 
-#include <QtWidgets/QAction>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QHeaderView>
 #include <QtWidgets/QMenuBar>
 #include <QtWidgets/QStyledItemDelegate>
 #include <QtWidgets/QToolBar>
 #include <QtWidgets/QTreeView>
+// QAction moved from the widgets module to the GUI module in Qt 6.
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+#include <QtGui/QAction>
+#else
+#include <QtWidgets/QAction>
+#endif
 
 namespace {
 

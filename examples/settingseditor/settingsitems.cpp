@@ -128,13 +128,15 @@ struct ItemClass<bool>
     using type = BooleanSettingItem;
 };
 
-using ItemFactory = SettingItem *(*)(Profile &, const QString &, const QString &, const QVariant &);
+using ItemFactory = SettingItem *(*)(Profile &, const QString &, const QString &);
 
+// A setting nobody has stored shows what the library's own readers fall back
+// on (the empty value for the settings only the application reads).
 template<typename T>
-SettingItem *createItem(Profile &profile, const QString &key, const QString &label,
-                        const QVariant &defaultValue)
+SettingItem *createItem(Profile &profile, const QString &key, const QString &label)
 {
-    return new typename ItemClass<T>::type(profile, key, label, defaultValue.value<T>());
+    return new
+        typename ItemClass<T>::type(profile, key, label, Profile::libraryDefault(key).value<T>());
 }
 
 // Each setting gets the item class of its typed accessors' type.
@@ -150,9 +152,6 @@ struct Setting
 {
     const char *key;
     const char *label;
-    // What the library's own readers pass as default, so that a setting
-    // nobody has stored shows what the result cells and sample numbers use.
-    QVariant defaultValue = QVariant();
 };
 
 struct Group
@@ -165,30 +164,28 @@ struct Group
 
 void SettingsTree::build(PropertyItemModel *model, Profile &profile)
 {
-    // The library translates its default texts in the context "Profile".
-    const QColor markColor(255, 170, 0);
     const Group groups[] = {
         {QT_TR_NOOP("样本前缀"),
          {
-             {"statim_sample_prefix", QT_TR_NOOP("急诊样本前缀"), QStringLiteral("S")},
-             {"qc_sample_prefix", QT_TR_NOOP("质控样本前缀"), QStringLiteral("QC")},
+             {"statim_sample_prefix", QT_TR_NOOP("急诊样本前缀")},
+             {"qc_sample_prefix", QT_TR_NOOP("质控样本前缀")},
          }},
         {QT_TR_NOOP("结果文字"),
          {
              {"result_is_preparing", QT_TR_NOOP("准备中")},
-             {"result_can_not_be_calculated", QT_TR_NOOP("无法计算"), Profile::tr("---.-")},
+             {"result_can_not_be_calculated", QT_TR_NOOP("无法计算")},
              {"result_is_incubating", QT_TR_NOOP("孵育中")},
              {"result_is_analysing", QT_TR_NOOP("分析中")},
-             {"result_not_clotted", QT_TR_NOOP("不凝"), Profile::tr("不凝")},
+             {"result_not_clotted", QT_TR_NOOP("不凝")},
          }},
         {QT_TR_NOOP("标志符号"),
          {
-             {"dilution_result_flag", QT_TR_NOOP("稀释结果"), Profile::tr("!")},
-             {"lower_report_limit_flag", QT_TR_NOOP("低于报告下限"), Profile::tr("<")},
-             {"upper_report_limit_flag", QT_TR_NOOP("高于报告上限"), Profile::tr(">")},
-             {"lower_mark_limit_flag", QT_TR_NOOP("低于标记下限"), Profile::tr("↓")},
-             {"upper_mark_limit_flag", QT_TR_NOOP("高于标记上限"), Profile::tr("↑")},
-             {"manual_input_flag", QT_TR_NOOP("手工输入"), Profile::tr("M")},
+             {"dilution_result_flag", QT_TR_NOOP("稀释结果")},
+             {"lower_report_limit_flag", QT_TR_NOOP("低于报告下限")},
+             {"upper_report_limit_flag", QT_TR_NOOP("高于报告上限")},
+             {"lower_mark_limit_flag", QT_TR_NOOP("低于标记下限")},
+             {"upper_mark_limit_flag", QT_TR_NOOP("高于标记上限")},
+             {"manual_input_flag", QT_TR_NOOP("手工输入")},
          }},
         {QT_TR_NOOP("颜色"),
          {
@@ -196,11 +193,11 @@ void SettingsTree::build(PropertyItemModel *model, Profile &profile)
              {"color_of_dispensing", QT_TR_NOOP("加样")},
              {"color_of_incubating", QT_TR_NOOP("孵育")},
              {"color_of_analysing", QT_TR_NOOP("分析")},
-             {"color_of_null_result", QT_TR_NOOP("无结果"), QColor(Qt::red)},
-             {"color_of_lower_report", QT_TR_NOOP("低于报告下限"), QColor(Qt::red)},
-             {"color_of_upper_report", QT_TR_NOOP("高于报告上限"), QColor(Qt::red)},
-             {"color_of_lower_mark", QT_TR_NOOP("低于标记下限"), markColor},
-             {"color_of_upper_mark", QT_TR_NOOP("高于标记上限"), markColor},
+             {"color_of_null_result", QT_TR_NOOP("无结果")},
+             {"color_of_lower_report", QT_TR_NOOP("低于报告下限")},
+             {"color_of_upper_report", QT_TR_NOOP("高于报告上限")},
+             {"color_of_lower_mark", QT_TR_NOOP("低于标记下限")},
+             {"color_of_upper_mark", QT_TR_NOOP("高于标记上限")},
          }},
         {QT_TR_NOOP("视图"),
          {
@@ -226,7 +223,7 @@ void SettingsTree::build(PropertyItemModel *model, Profile &profile)
             const QString key = QLatin1String(setting.key);
             const ItemFactory create = itemFactory(key);
             Q_ASSERT_X(create, "SettingsTree::build", "not a typed setting of Profile");
-            groupItem->append(create(profile, key, tr(setting.label), setting.defaultValue));
+            groupItem->append(create(profile, key, tr(setting.label)));
         }
         // Read before the group is shown: no view hears of the first values.
         groupItem->reset();

@@ -61,7 +61,11 @@ protected:
     QVariant fromEditor(const QVariant &value) const override
     {
         QVariant typed = value;
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+        return typed.convert(QMetaType::fromType<T>()) ? typed : QVariant();
+#else
         return typed.convert(qMetaTypeId<T>()) ? typed : QVariant();
+#endif
     }
 };
 

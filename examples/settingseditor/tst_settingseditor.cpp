@@ -1,15 +1,23 @@
+#include "krglobal.h"
 #include "mainwindow.h"
 #include "messageboxanswerer.h"
 #include "profile.h"
+#include "programtranslator.h"
 #include "schemalayout.h"
 #include "settingsitems.h"
 #include "testinstallation.h"
 
+#include <QtCore/QTranslator>
 #include <QtTest/QAbstractItemModelTester>
 #include <QtTest/QtTest>
-#include <QtWidgets/QAction>
 #include <QtWidgets/QLineEdit>
 #include <QtWidgets/QTreeView>
+// QAction moved from the widgets module to the GUI module in Qt 6.
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+#include <QtGui/QAction>
+#else
+#include <QtWidgets/QAction>
+#endif
 
 #include <memory>
 
@@ -34,6 +42,10 @@ private slots:
 
     void layOut_data();
     void layOut();
+
+    void translationFound_data();
+    void translationFound();
+    void followsLanguageOfSettings();
 
 private:
     SettingItem *item(const QString &key) const;
@@ -334,6 +346,103 @@ void tst_SettingsEditor::layOut()
     }
     for (const QString &file : absent)
         QVERIFY2(!QFileInfo::exists(dir.filePath(file)), qPrintable(file));
+}
+
+// An installation in "site" whose settings.ini names a language.
+static bool writeSite(TestInstallation &dir, const QString &language)
+{
+    return dir.writeFile(QStringLiteral("site/settings.ini"),
+                         "[settings]\nlanguage=" + language.toUtf8() + '\n');
+}
+
+// Runs work in `directory` and goes back; the translators installed meanwhile
+// are removed again.
+template<typename Work>
+static void inDirectory(const QString &directory, Work work)
+{
+    const QString previous = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(directory));
+    work();
+    QDir::setCurrent(previous);
+    qDeleteAll(QCoreApplication::instance()->findChildren<QTranslator *>());
+}
+
+void tst_SettingsEditor::translationFound_data()
+{
+    QTest::addColumn<QString>("place");
+    QTest::addColumn<QString>("language");
+    QTest::addColumn<bool>("found");
+
+    // Where installTranslators() looks for the library's files.
+    QTest::newRow("installation") << "site/settingseditor_en.qm"
+                                  << "en" << true;
+    QTest::newRow("above it") << "settingseditor_en.qm"
+                              << "en" << true;
+    QTest::newRow("translations beside it") << "translations/settingseditor_en.qm"
+                                            << "en" << true;
+    QTest::newRow("regional language") << "translations/settingseditor_en.qm"
+                                       << "en_GB" << true;
+    QTest::newRow("another language") << "site/settingseditor_en.qm"
+                                      << "zh_CN" << false;
+    QTest::newRow("elsewhere") << "site/lib/settingseditor_en.qm"
+                               << "en" << false;
+}
+
+void tst_SettingsEditor::translationFound()
+{
+    QFETCH(QString, place);
+    QFETCH(QString, language);
+    QFETCH(bool, found);
+
+    TestInstallation dir;
+    QVERIFY(writeSite(dir, language));
+    QVERIFY(QDir().mkpath(QFileInfo(dir.filePath(place)).path()));
+    QVERIFY(QFile::copy(QStringLiteral(SETTINGSEDITOR_EN_QM), dir.filePath(place)));
+    inDirectory(dir.filePath(QStringLiteral("site")), [&] {
+        QCOMPARE(installProgramTranslator(QStringLiteral("settingseditor")), found);
+        QCOMPARE(MainWindow::tr("还原"), found ? QStringLiteral("Revert") : QStringLiteral("还原"));
+    });
+}
+
+void tst_SettingsEditor::followsLanguageOfSettings()
+{
+    // The build's translations, as an installation laid out beside them finds them.
+    TestInstallation dir;
+    QVERIFY(writeSite(dir, QStringLiteral("en")));
+    QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("translations"))));
+    for (const QString &file : {QStringLiteral(KR_EN_QM), QStringLiteral(SETTINGSEDITOR_EN_QM)}) {
+        QVERIFY(QFile::copy(
+            file, dir.filePath(QStringLiteral("translations/")) + QFileInfo(file).fileName()));
+    }
+
+    inDirectory(dir.filePath(QStringLiteral("site")), [&] {
+        installTranslators();
+        QVERIFY(installProgramTranslator(QStringLiteral("settingseditor")));
+        MainWindow window(*m_profile);
+
+        QCOMPARE(window.findChild<QAction *>(QStringLiteral("revert"))->text(),
+                 QStringLiteral("Revert"));
+        QVERIFY(window.windowTitle().startsWith(QStringLiteral("Settings editor - ")));
+        // A default that nobody stored comes from the library, in the language asked for.
+        const PropertyItem *notClotted = nullptr;
+        QStringList texts = {window.model()->headerData(0, Qt::Horizontal).toString(),
+                             window.model()->headerData(1, Qt::Horizontal).toString()};
+        for (const PropertyItem *group : window.model()->rootItem()->children()) {
+            texts << group->name();
+            for (const PropertyItem *child : group->children()) {
+                texts << child->name();
+                if (static_cast<const SettingItem *>(child)->key() == "result_not_clotted")
+                    notClotted = child;
+            }
+        }
+        const QRegularExpression chinese(
+            QStringLiteral("[\\x{3000}-\\x{9fff}\\x{ff00}-\\x{ffef}]"));
+        for (const QString &text : texts)
+            QVERIFY2(!text.isEmpty() && !text.contains(chinese), qPrintable(text));
+        QVERIFY(notClotted);
+        QCOMPARE(notClotted->name(), QStringLiteral("Not clotted"));
+        QCOMPARE(notClotted->value().toString(), QStringLiteral("No clot"));
+    });
 }
 
 QTEST_MAIN(tst_SettingsEditor)

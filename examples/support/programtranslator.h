@@ -1,0 +1,12 @@
+#ifndef PROGRAMTRANSLATOR_H
+#define PROGRAMTRANSLATOR_H
+
+#include <QtCore/QString>
+
+// Installs the translation of a program's own texts, baseName + "_" + the
+// language of settings.ini, found the way installTranslators() finds the
+// library's: in ".", "..", "../translations", then Qt's translations
+// directory. Call after installTranslators(). Returns whether a file was found.
+bool installProgramTranslator(const QString &baseName);
+
+#endif // PROGRAMTRANSLATOR_H
