@@ -1,5 +1,7 @@
 #include "curveplot.h"
 
+#include <QtCore/QtEndian>
+
 #include "analysisresult.h"
 
 #include <QtCharts/QCategoryAxis>
@@ -201,15 +203,14 @@ bool CurvePlot::setStoredCurve(const QByteArray &bytes)
         showMessage(tr("没有保存曲线"));
         return false;
     }
-    const ClotCurve curve = ClotCurve::fromBuffer(bytes);
-    // fromBuffer reads any bytes (numbers missing at the end read as zeros):
-    // only bytes that the curve writes back unchanged are one whole curve.
-    if (curve.toBuffer() != bytes) {
-        showMessage(tr("无法解码曲线：这 %n 个字节不是一条完整的曲线", nullptr, bytes.size()));
-        return false;
-    }
-    if (curve.type() != ClotCurve::Raw && curve.type() != ClotCurve::OD) {
-        showMessage(tr("无法解码曲线：未知的点类型 %1").arg(int(curve.type())));
+    bool complete = false;
+    const ClotCurve curve = ClotCurve::fromBuffer(bytes, &complete);
+    if (!complete) {
+        const quint32 type = bytes.size() >= 4 ? qFromBigEndian<quint32>(bytes.constData()) : 0;
+        if (type > ClotCurve::OD)
+            showMessage(tr("无法解码曲线：未知的点类型 %1").arg(type));
+        else
+            showMessage(tr("无法解码曲线：这 %n 个字节不是一条完整的曲线", nullptr, bytes.size()));
         return false;
     }
     setCurve(curve);
