@@ -13,6 +13,7 @@
 #include <QtCore/QRandomGenerator>
 #include <QtCore/QSharedData>
 #include <QtCore/QTemporaryDir>
+#include <QtGui/QColor>
 
 #include <benchmark/benchmark.h>
 #include <boost/crc.hpp>
@@ -22,6 +23,7 @@
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
+#include <utility>
 
 // --- CRC-16 over 1 MiB
 
@@ -135,6 +137,29 @@ static void BM_shareddatapointer_copy(benchmark::State &state)
 }
 BENCHMARK(BM_shareddatapointer_copy);
 
+// A value handed on twice, as through a by-value parameter into a container.
+static void BM_result_move(benchmark::State &state)
+{
+    AnalysisResult a(12.5), b;
+    for (auto _ : state) {
+        b = std::move(a);
+        a = std::move(b);
+        benchmark::DoNotOptimize(a);
+    }
+}
+BENCHMARK(BM_result_move);
+
+static void BM_shareddatapointer_move(benchmark::State &state)
+{
+    QSharedDataPointer<SharedBlock> a(new SharedBlock), b;
+    for (auto _ : state) {
+        b = std::move(a);
+        a = std::move(b);
+        benchmark::DoNotOptimize(a);
+    }
+}
+BENCHMARK(BM_shareddatapointer_move);
+
 // --- Result text, with the settings store attached
 
 static AnalysisResult markedResult()
@@ -162,11 +187,29 @@ BENCHMARK(BM_number_toString);
 
 static void BM_result_fromString(benchmark::State &state)
 {
-    const QString text = QStringLiteral("M< 12.5 ↑");
+    const QString text = markedResult().toString(AnalysisResult::FullText, 'f', 1);
     for (auto _ : state)
         benchmark::DoNotOptimize(AnalysisResult::fromString(text));
 }
 BENCHMARK(BM_result_fromString);
+
+static void BM_result_foregroundRole(benchmark::State &state)
+{
+    const AnalysisResult result = markedResult();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(result.foregroundRole());
+}
+BENCHMARK(BM_result_foregroundRole);
+
+static void BM_color_copy(benchmark::State &state)
+{
+    const QColor color(255, 170, 0);
+    for (auto _ : state) {
+        QColor copy(color);
+        benchmark::DoNotOptimize(copy);
+    }
+}
+BENCHMARK(BM_color_copy);
 
 static void BM_number_toDouble(benchmark::State &state)
 {

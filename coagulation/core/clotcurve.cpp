@@ -10,6 +10,9 @@
 #include <QtSql/QSqlQuery>
 
 #include <algorithm>
+#ifdef __SSE2__
+#include <immintrin.h>
+#endif
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -186,6 +189,59 @@ static char *putDouble(char *out, double value)
     return out + 8;
 }
 
+// Copies `count` doubles, swapping the byte order of each: a curve's values
+// are most of its bytes. Either side may be unaligned. The portable loop
+// handles what the vector loops leave over.
+static void swappedCopyTail(const char *from, char *to, int first, int count)
+{
+    for (int k = first; k < count; ++k) {
+        quint64 bits;
+        std::memcpy(&bits, from + 8 * k, sizeof bits);
+        bits = qbswap(bits);
+        std::memcpy(to + 8 * k, &bits, sizeof bits);
+    }
+}
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && !defined(_WIN32)
+// Four values per register, with the byte shuffle of AVX2 where the processor
+// has it (chosen once, at run time).
+__attribute__((target("avx2"))) static void swappedCopyAvx2(const char *from, char *to, int count)
+{
+    const __m256i reverse = _mm256_setr_epi8(7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8,
+                                             7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8);
+    int k = 0;
+    for (; k + 4 <= count; k += 4) {
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(from + 8 * k));
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(to + 8 * k),
+                            _mm256_shuffle_epi8(x, reverse));
+    }
+    swappedCopyTail(from, to, k, count);
+}
+#define HAVE_SWAPPED_COPY_AVX2
+#endif
+
+static void swappedCopy(const char *from, char *to, int count)
+{
+#ifdef HAVE_SWAPPED_COPY_AVX2
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2)
+        return swappedCopyAvx2(from, to, count);
+#endif
+    int k = 0;
+#ifdef __SSE2__
+    // Two values per register: the bytes of each 16-bit word swapped, then
+    // the four words of each value reversed.
+    for (; k + 2 <= count; k += 2) {
+        __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + 8 * k));
+        x = _mm_or_si128(_mm_slli_epi16(x, 8), _mm_srli_epi16(x, 8));
+        x = _mm_shufflelo_epi16(x, _MM_SHUFFLE(0, 1, 2, 3));
+        x = _mm_shufflehi_epi16(x, _MM_SHUFFLE(0, 1, 2, 3));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(to + 8 * k), x);
+    }
+#endif
+    swappedCopyTail(from, to, k, count);
+}
+
 QByteArray ClotCurve::toBuffer() const
 {
     qint64 size = kHeaderSize;
@@ -205,8 +261,9 @@ QByteArray ClotCurve::toBuffer() const
         out = putDouble(out, segment.start);
         out = putDouble(out, segment.step);
         out = putUInt32(out, quint32(segment.values.size()));
-        for (double value : segment.values)
-            out = putDouble(out, value);
+        swappedCopy(reinterpret_cast<const char *>(segment.values.constData()), out,
+                    segment.values.size());
+        out += 8 * qint64(segment.values.size());
     }
     return buffer;
 }
@@ -259,9 +316,7 @@ public:
         if (count > m_remaining / 8)
             m_truncated = true;
         QVector<double> values(int(qMin<qint64>(count, m_remaining / 8)));
-        double *out = values.data();
-        for (int k = 0; k < values.size(); ++k)
-            out[k] = doubleAt(m_data + 8 * k);
+        swappedCopy(m_data, reinterpret_cast<char *>(values.data()), values.size());
         advance(8 * values.size());
         return values;
     }

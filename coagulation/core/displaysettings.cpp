@@ -5,6 +5,8 @@
 
 #include <QtGui/QBrush>
 
+#include <algorithm>
+
 namespace {
 
 using TextSetting = QString (Profile::*)(const QString &);
@@ -53,6 +55,21 @@ DisplaySettings readSettings(Profile &profile)
                                                           "result_can_not_be_calculated"});
     for (int i = 0; i < DisplaySettings::ColourCount; ++i)
         settings.brushes[i] = QBrush(read<QColor>(profile, colourSources[i]), Qt::SolidPattern);
+
+    for (int i = 0; i < DisplaySettings::MarkCount; ++i)
+        (i < DisplaySettings::firstArrow ? settings.leadingCharacters : settings.arrowCharacters) +=
+            settings.marks[i];
+    settings.wordCharacters = settings.notClotted;
+    const auto allowed = [](const QString &characters, const QString &others) {
+        return std::none_of(characters.cbegin(), characters.cend(), [&others](QChar c) {
+            return c.isSpace() || c.isDigit() || QStringLiteral("+-.eE").contains(c)
+                || others.contains(c);
+        });
+    };
+    settings.plain =
+        allowed(settings.leadingCharacters, settings.wordCharacters + settings.arrowCharacters)
+        && allowed(settings.wordCharacters, settings.arrowCharacters)
+        && allowed(settings.arrowCharacters, QString());
     return settings;
 }
 

@@ -50,6 +50,12 @@ struct DisplaySettings
     QString notClotted;
     QString noResult;
     QVariant brushes[ColourCount]; // each a solid QBrush
+
+    // True when no mark or word holds white space or a character of a
+    // number, and the marks before the number, the word and the arrows share
+    // no character: text then splits at the borders of its character runs.
+    bool plain = false;
+    QString leadingCharacters, wordCharacters, arrowCharacters;
 };
 
 #endif // DISPLAYSETTINGS_P_H

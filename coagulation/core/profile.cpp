@@ -254,7 +254,7 @@ void Profile::showStartupProblems()
 // a lookup is then a hash lookup of its own, with no lock whose cache line
 // the cores would pass back and forth. A change clears the copies rather
 // than refreshing them, so that frequent writes cost no more than before.
-bool ProfilePrivate::cachedValue(const QString &key, QVariant *value) const
+const QVariant *ProfilePrivate::cachedValue(const QString &key) const
 {
     struct ThreadCache
     {
@@ -264,7 +264,7 @@ bool ProfilePrivate::cachedValue(const QString &key, QVariant *value) const
     };
     thread_local ThreadCache cache;
     const quint64 now = changeCount();
-    if (cache.store != this || cache.changes != now) {
+    if (Q_UNLIKELY(cache.store != this || cache.changes != now)) {
         cache.values.clear();
         cache.store = this;
         cache.changes = now;
@@ -274,18 +274,16 @@ bool ProfilePrivate::cachedValue(const QString &key, QVariant *value) const
         const ReadLocker locker(lock);
         const auto stored = values.constFind(key);
         if (stored == values.constEnd())
-            return false;
+            return nullptr;
         it = cache.values.insert(key, *stored);
     }
-    *value = *it;
-    return true;
+    return &*it;
 }
 
 QVariant Profile::value(const QString &key, const QVariant &defaultValue)
 {
-    QVariant stored;
-    if (d->cachedValue(key, &stored))
-        return stored.isValid() ? stored : defaultValue;
+    if (const QVariant *stored = d->cachedValue(key))
+        return stored->isValid() ? *stored : defaultValue;
     const WriteLocker locker(d->lock);
     // Another thread may have set the key meanwhile; recording the key must
     // not wipe out that value.

@@ -33,8 +33,8 @@ public:
     static void changed() { changes.fetch_add(1, std::memory_order_release); }
 
     // The value of `key` as this thread last read it, valid until the next
-    // change; false when the key is not known here.
-    bool cachedValue(const QString &key, QVariant *value) const;
+    // change and the next call; null when the key is not known.
+    const QVariant *cachedValue(const QString &key) const;
 
     // Whether persisted changes have a table to go to.
     bool hasTable() const { return !profileFile.isEmpty(); }

@@ -7,6 +7,8 @@
 
 #include "displaysettings_p.h"
 
+#include <QtCore/QStringView>
+
 // Result text split into its three parts: the marks before the number, the
 // number (or the not-clotted word) and the arrows after it.
 //
@@ -23,7 +25,7 @@ struct ResultTextParts
 {
     bool matched = false;
     int flags = 0; // the marks and arrows read, as kr::ResultFlag bits
-    QString number; // the number or the not-clotted word
+    QStringView number; // the number or the not-clotted word, within the text
 };
 
 ResultTextParts splitResultText(const QString &text, const DisplaySettings &settings);

@@ -4,6 +4,8 @@
 #include "displaysettings_p.h"
 #include "resultparser_p.h"
 
+#include <algorithm>
+
 // Display text, colour and parsing, from the texts and colours configured at
 // the time of the call.
 
@@ -61,25 +63,42 @@ QString AnalysisResult::toString(Format format, char numberFormat, int precision
         return settings.noResult;
     }
 
+    // One allocation for the whole text: cells are formatted on every repaint.
     const bool full = format == FullText;
     const int shown =
         full ? d->flags : d->flags & (kr::LowerReportLimitFlag | kr::UpperReportLimitFlag);
     const QString number = QString::number(d->value, numberFormat, precision);
+    const QString *marks[DisplaySettings::firstArrow];
+    int markCount = 0;
+    int length = number.size();
+    for (int mark = 0; mark < DisplaySettings::firstArrow; ++mark) {
+        const bool shadowed =
+            mark == DisplaySettings::UpperReportMark && (shown & kr::LowerReportLimitFlag);
+        if ((shown & DisplaySettings::markFlags[mark]) && !shadowed
+            && !settings.marks[mark].isEmpty()) {
+            marks[markCount++] = &settings.marks[mark];
+            length += settings.marks[mark].size();
+        }
+    }
     const QString *arrow = full ? suffixOf(settings, d->flags) : nullptr;
-    if (!(shown
-          & (kr::ManualInputFlag | kr::DilutionResultFlag | kr::LowerReportLimitFlag
-             | kr::UpperReportLimitFlag))
-        && !(arrow && !arrow->isEmpty()))
+    if (arrow && arrow->isEmpty())
+        arrow = nullptr;
+    if (!markCount && !arrow)
         return number;
 
-    QString text = prefixOf(settings, shown);
-    text.reserve(text.size() + number.size() + (arrow ? arrow->size() : 0) + 2);
-    if (!text.isEmpty())
-        text += QLatin1Char(' ');
-    text += number;
-    if (arrow && !arrow->isEmpty()) {
-        text += QLatin1Char(' ');
-        text += *arrow;
+    QString text(length + (markCount ? 1 : 0) + (arrow ? 1 + arrow->size() : 0), Qt::Uninitialized);
+    QChar *out = text.data();
+    const auto append = [&out](const QString &part) {
+        out = std::copy(part.constBegin(), part.constEnd(), out);
+    };
+    for (int i = 0; i < markCount; ++i)
+        append(*marks[i]);
+    if (markCount)
+        *out++ = QLatin1Char(' ');
+    append(number);
+    if (arrow) {
+        *out++ = QLatin1Char(' ');
+        append(*arrow);
     }
     return text;
 }
@@ -113,21 +132,30 @@ QVariant AnalysisResult::toVariant() const
 }
 
 AnalysisResult::AnalysisResult(const QString &text)
-    : AnalysisResult()
 {
     const DisplaySettings &settings = DisplaySettings::current();
     const ResultTextParts parts = splitResultText(text, settings);
-    if (!parts.matched)
+    if (!parts.matched) {
+        d = &shared_null;
+        d->ref.ref();
         return;
-    setFlags(parts.flags);
+    }
+    d = new Data(shared_null);
+    d->ref.storeRelaxed(1);
+    d->flags = parts.flags;
     if (!settings.notClotted.isEmpty() && parts.number == settings.notClotted) {
-        setValue(NotClotted, notClottedValue);
+        d->error = NotClotted;
+        d->value = notClottedValue;
         return;
     }
     bool ok = false;
-    const double value = parts.number.toDouble(&ok);
-    if (ok)
-        setValue(errorCode(parts.flags), value);
+    // The text outlives the call, so the number is read where it stands.
+    const double value =
+        QString::fromRawData(parts.number.data(), int(parts.number.size())).toDouble(&ok);
+    if (ok) {
+        d->error = errorCode(parts.flags);
+        d->value = value;
+    }
 }
 
 AnalysisResult AnalysisResult::fromString(const QString &text)
