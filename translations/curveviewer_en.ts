@@ -42,12 +42,12 @@
 <context>
     <name>CurvePlot</name>
     <message>
-        <location filename="../examples/curveplot/curveplot.cpp" line="+129"/>
+        <location filename="../examples/curveplot/curveplot.cpp" line="+163"/>
         <source>原始信号，第 %1 段</source>
         <translation>Raw signal, segment %1</translation>
     </message>
     <message>
-        <location line="+6"/>
+        <location line="+5"/>
         <source>光密度，第 1 段</source>
         <translation>Optical density, segment 1</translation>
     </message>
@@ -62,27 +62,27 @@
         <translation>The curve has no points</translation>
     </message>
     <message>
-        <location line="+10"/>
+        <location line="+11"/>
         <source>时间 (s)</source>
         <translation>Time (s)</translation>
     </message>
     <message>
-        <location line="+1"/>
+        <location line="+2"/>
         <source>原始信号</source>
         <translation>Raw signal</translation>
     </message>
     <message>
-        <location line="+1"/>
+        <location line="+2"/>
         <source>光密度</source>
         <translation>Optical density</translation>
     </message>
     <message>
-        <location line="+13"/>
+        <location line="+16"/>
         <source>没有保存曲线</source>
         <translation>No curve stored</translation>
     </message>
     <message numerus="yes">
-        <location line="+7"/>
+        <location line="+10"/>
         <source>无法解码曲线：这 %n 个字节不是一条完整的曲线</source>
         <translation>
             <numerusform>Cannot decode the curve: its %n byte is not a whole curve</numerusform>
@@ -90,7 +90,7 @@
         </translation>
     </message>
     <message>
-        <location line="+4"/>
+        <location line="-2"/>
         <source>无法解码曲线：未知的点类型 %1</source>
         <translation>Cannot decode the curve: unknown point type %1</translation>
     </message>
@@ -98,7 +98,7 @@
 <context>
     <name>CurveViewerWindow</name>
     <message>
-        <location filename="../examples/curveviewer/curveviewerwindow.cpp" line="+29"/>
+        <location filename="../examples/curveviewer/curveviewerwindow.cpp" line="+33"/>
         <source>曲线查看器 - %1</source>
         <translation>Curve viewer - %1</translation>
     </message>
@@ -128,7 +128,7 @@
         <translation>Curves</translation>
     </message>
     <message numerus="yes">
-        <location line="+35"/>
+        <location line="+37"/>
         <source>%n 条曲线</source>
         <translation>
             <numerusform>%n curve</numerusform>

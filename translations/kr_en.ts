@@ -34,27 +34,27 @@ Version: %2</translation>
 <context>
     <name>Profile</name>
     <message>
-        <location filename="../coagulation/core/analysisresult.cpp" line="+657"/>
+        <location filename="../coagulation/core/profile.cpp" line="+456"/>
         <source>M</source>
         <translation>M</translation>
     </message>
     <message>
-        <location line="+1"/>
+        <location line="-5"/>
         <source>!</source>
         <translation>!</translation>
     </message>
     <message>
-        <location line="+2"/>
+        <location line="+1"/>
         <source>&lt;</source>
         <translation>&lt;</translation>
     </message>
     <message>
-        <location line="+2"/>
+        <location line="+1"/>
         <source>&gt;</source>
         <translation>&gt;</translation>
     </message>
     <message>
-        <location line="+5"/>
+        <location line="+1"/>
         <source>↓</source>
         <translation>↓</translation>
     </message>
@@ -64,22 +64,22 @@ Version: %2</translation>
         <translation>↑</translation>
     </message>
     <message>
-        <location line="+5"/>
+        <location line="-5"/>
         <source>不凝</source>
         <translation>No clot</translation>
     </message>
     <message>
-        <location line="+5"/>
+        <location line="-1"/>
         <source>---.-</source>
         <translation>---.-</translation>
     </message>
     <message>
-        <location filename="../coagulation/core/profile.cpp" line="+101"/>
+        <location line="-250"/>
         <source>找不到配置文件 %1</source>
         <translation>Cannot find the profile %1</translation>
     </message>
     <message>
-        <location line="+8"/>
+        <location line="+10"/>
         <source>无法加载配置文件 %1
 %2</source>
         <translation>Cannot load the profile %1
@@ -91,7 +91,7 @@ Version: %2</translation>
         <translation>Invalid profile %1</translation>
     </message>
     <message>
-        <location line="+22"/>
+        <location line="+23"/>
         <source>无法打开数据库文件 %1</source>
         <translation>Cannot open the database file %1</translation>
     </message>
@@ -104,7 +104,7 @@ Version: %2</translation>
 <context>
     <name>PropertyItemModel</name>
     <message>
-        <location filename="../coagulation/core/propertyitem.cpp" line="+385"/>
+        <location filename="../coagulation/core/propertyitem.cpp" line="+387"/>
         <source>名称</source>
         <translation>Name</translation>
     </message>
@@ -117,7 +117,7 @@ Version: %2</translation>
 <context>
     <name>QObject</name>
     <message>
-        <location filename="../coagulation/core/analysisresult.cpp" line="-352"/>
+        <location filename="../coagulation/core/analysisresult.cpp" line="+24"/>
         <source>结果为空</source>
         <translation>No result</translation>
     </message>

@@ -4,12 +4,13 @@
 <context>
     <name>MainWindow</name>
     <message>
-        <location filename="../examples/settingseditor/mainwindow.cpp" line="+41"/>
+        <location filename="../examples/settingseditor/mainwindow.cpp" line="+46"/>
         <source>设置编辑器 - %1</source>
         <translation>Settings editor - %1</translation>
     </message>
     <message>
         <location line="+11"/>
+        <location filename="../examples/settingseditor/tst_settingseditor.cpp" line="+403"/>
         <source>还原</source>
         <translation>Revert</translation>
     </message>

@@ -6,6 +6,9 @@
 #include <QtGui/QBrush>
 #include <QtTest/QtTest>
 
+#include <functional>
+#include <thread>
+
 using R = AnalysisResult;
 Q_DECLARE_METATYPE(AnalysisResult::ErrorCode)
 Q_DECLARE_METATYPE(AnalysisResult::Format)
@@ -32,6 +35,7 @@ private slots:
     void roundTrip();
     void agreesWithPattern_data();
     void agreesWithPattern();
+    void changesShowAtNextCall();
 
 private:
     void configure(const Marks &marks);
@@ -368,6 +372,44 @@ void tst_ResultText::agreesWithPattern()
                      expected.error(), expected.value(), expected.flags());
     }
     QCOMPARE(differences, 0);
+}
+
+// Views on the GUI thread and on a worker keep what they formatted last; a
+// setting changed on either thread, or a new translation, shows at the very
+// next call everywhere.
+void tst_ResultText::changesShowAtNextCall()
+{
+    const R marked = make(R::ValidNumber, 5.0, kr::ManualInputFlag);
+    const auto onWorker = [](const std::function<QString()> &work) {
+        QString text;
+        std::thread worker([&] { text = work(); });
+        worker.join();
+        return text;
+    };
+    const auto formatted = [&] { return marked.toString(R::FullText, 'f', 0); };
+    QCOMPARE(formatted(), QStringLiteral("M 5"));
+    QCOMPARE(onWorker(formatted), QStringLiteral("M 5"));
+
+    configure({{"manual_input_flag", "手"}});
+    QCOMPARE(onWorker(formatted), QStringLiteral("手 5"));
+    QCOMPARE(formatted(), QStringLiteral("手 5"));
+    QCOMPARE(R::fromString(QStringLiteral("手 5")).flags(), int(kr::ManualInputFlag));
+    onWorker([&] {
+        Profile::instance().setValue(QStringLiteral("manual_input_flag"), QStringLiteral("H"),
+                                     false);
+        return QString();
+    });
+    QCOMPARE(formatted(), QStringLiteral("H 5"));
+
+    const R notClotted(R::NotClotted);
+    QCOMPARE(notClotted.toString(), QStringLiteral("不凝"));
+    QTranslator english;
+    QVERIFY(english.load(QStringLiteral(KR_EN_QM)));
+    QCoreApplication::installTranslator(&english);
+    QCOMPARE(notClotted.toString(), QStringLiteral("No clot"));
+    QCOMPARE(onWorker([&] { return notClotted.toString(); }), QStringLiteral("No clot"));
+    QCoreApplication::removeTranslator(&english);
+    QCOMPARE(notClotted.toString(), QStringLiteral("不凝"));
 }
 
 QTEST_GUILESS_MAIN(tst_ResultText)
