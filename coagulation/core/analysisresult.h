@@ -66,8 +66,18 @@ public:
     // As above; *ok tells whether the bytes hold exactly one complete curve.
     static ClotCurve fromBuffer(const QByteArray &buffer, bool *ok);
 
-    // Writes one row into the table "curve" of the data database.
+    // Writes one row into the table "curve" of the data database (nothing for
+    // a curve without segments); a failed statement is reported as a warning
+    // line only.
     void save(int patientId, const QString &item, int version) const;
+    // As save(), and tells whether the row was written: false for a curve
+    // without segments and for a failed statement.
+    bool store(int patientId, const QString &item, int version) const;
+    // The curve saved under those keys (the last one saved, if several), or an
+    // empty curve; *ok tells whether a complete curve was found.
+    static ClotCurve load(int patientId, const QString &item, int version, bool *ok = nullptr);
+    // The highest version saved for the patient and item, 0 when there is none.
+    static int latestVersion(int patientId, const QString &item);
 
 private:
     // Finds the segment holding global point `index`; `local` receives the
@@ -119,6 +129,10 @@ public:
     // configured at the time of the call.
     explicit AnalysisResult(const QString &text);
     static AnalysisResult fromString(const QString &text);
+    // As above; *ok is false when the text is none of what toString() writes:
+    // a number with marks, the not-clotted word, the placeholder of a result
+    // without a number, or nothing at all (an empty cell).
+    static AnalysisResult fromString(const QString &text, bool *ok);
     ~AnalysisResult();
     AnalysisResult &operator=(const AnalysisResult &other);
     // A moved-from result may only be assigned to or destroyed.

@@ -1,13 +1,9 @@
 #include "analysisresult.h"
 
 #include "corelogging_p.h"
-#include "profile.h"
-#include "profile_p.h"
 
 #include <QtCore/QDataStream>
 #include <QtCore/QtEndian>
-#include <QtSql/QSqlError>
-#include <QtSql/QSqlQuery>
 
 #include <algorithm>
 #ifdef __SSE2__
@@ -373,29 +369,6 @@ ClotCurve ClotCurve::fromBuffer(const QByteArray &buffer, bool *ok)
         *ok = !in.truncated() && quint32(curve.m_segments.size()) == segmentCount
             && in.remaining() == 0;
     return curve;
-}
-
-void ClotCurve::save(int patientId, const QString &item, int version) const
-{
-    if (m_segments.isEmpty())
-        return;
-    if (ProfilePrivate::instanceTornDown()) {
-        qCWarning(lcCore,
-                  "ClotCurve::save: not saved after the settings store was destroyed at "
-                  "exit");
-        return;
-    }
-
-    QSqlQuery query(Profile::instance().dataDatabase());
-    if (!query.prepare(QStringLiteral("insert into curve (patientId, item, version, curve) "
-                                      "values(:patientId, :item, :version, :curve)")))
-        qCWarning(lcCore) << "..\\..\\coagulation\\core\\analysisresult(91):" << query.lastError();
-    query.bindValue(QStringLiteral(":patientId"), patientId);
-    query.bindValue(QStringLiteral(":item"), item);
-    query.bindValue(QStringLiteral(":version"), version);
-    query.bindValue(QStringLiteral(":curve"), toBuffer());
-    if (!query.exec())
-        qCWarning(lcCore) << "..\\..\\coagulation\\core\\analysisresult(103):" << query.lastError();
 }
 
 bool ClotCurve::operator==(const ClotCurve &other) const

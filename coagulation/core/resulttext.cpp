@@ -162,3 +162,14 @@ AnalysisResult AnalysisResult::fromString(const QString &text)
 {
     return AnalysisResult(text);
 }
+
+AnalysisResult AnalysisResult::fromString(const QString &text, bool *ok)
+{
+    AnalysisResult result(text);
+    if (ok) {
+        const QString trimmed = text.trimmed();
+        *ok = result.error() >= NotClotted || trimmed.isEmpty()
+            || trimmed == DisplaySettings::current().noResult;
+    }
+    return result;
+}

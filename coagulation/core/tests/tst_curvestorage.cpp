@@ -19,6 +19,7 @@ private slots:
     void savedBytesReadBackBitForBit();
     void curveWithoutSegmentsWritesNothing();
     void failedStatementsAreLogged();
+    void storeAndLoad();
 
 private:
     int curveRows();
@@ -115,6 +116,48 @@ void tst_CurveStorage::failedStatementsAreLogged()
     }
     QVERIFY(renameCurveTable("curve_saved", "curve"));
     QCOMPARE(curveRows(), 0);
+}
+
+// The caller sees what happened: whether a row was written, whether a
+// complete curve came back, and which version is the latest.
+void tst_CurveStorage::storeAndLoad()
+{
+    ClotCurve first, second;
+    first.append(0.0, 0.1, {1200.0, 1190.0});
+    second.append(0.0, 0.1, {900.0});
+    QCOMPARE(ClotCurve::latestVersion(5, QStringLiteral("PT")), 0);
+    QVERIFY(first.store(5, QStringLiteral("PT"), 1));
+    QVERIFY(second.store(5, QStringLiteral("PT"), 2));
+    QVERIFY(second.store(5, QStringLiteral("APTT"), 7));
+    QVERIFY(!ClotCurve().store(5, QStringLiteral("PT"), 3)); // nothing to store
+    QCOMPARE(ClotCurve::latestVersion(5, QStringLiteral("PT")), 2);
+
+    bool ok = false;
+    QVERIFY(ClotCurve::load(5, QStringLiteral("PT"), 1, &ok) == first);
+    QVERIFY(ok);
+    QVERIFY(ClotCurve::load(5, QStringLiteral("PT"), 2, &ok) == second);
+    QVERIFY(ClotCurve::load(5, QStringLiteral("PT"), 3, &ok).isEmpty());
+    QVERIFY(!ok);
+    // The same version saved again: the later row counts.
+    QVERIFY(first.store(5, QStringLiteral("PT"), 2));
+    QVERIFY(ClotCurve::load(5, QStringLiteral("PT"), 2) == first);
+
+    // Bytes that are no whole curve are reported, not passed off as one.
+    QVERIFY(m_installation.execSql("data.db", "insert into curve values(6, 'PT', 1, ?)",
+                                   {QByteArray::fromHex("0000000000000001")}));
+    QVERIFY(ClotCurve::load(6, QStringLiteral("PT"), 1, &ok).isEmpty());
+    QVERIFY(!ok);
+
+    QVERIFY(renameCurveTable("curve", "curve_saved"));
+    {
+        WarningCapture warnings;
+        QVERIFY(!first.store(5, QStringLiteral("PT"), 9));
+        QVERIFY(ClotCurve::load(5, QStringLiteral("PT"), 1, &ok).isEmpty());
+        QVERIFY(!ok);
+        QCOMPARE(ClotCurve::latestVersion(5, QStringLiteral("PT")), 0);
+        QCOMPARE(warnings.lines().size(), 4); // prepare and execute of the insert, two selects
+    }
+    QVERIFY(renameCurveTable("curve_saved", "curve"));
 }
 
 QTEST_GUILESS_MAIN(tst_CurveStorage)

@@ -36,6 +36,8 @@ private slots:
     void agreesWithPattern_data();
     void agreesWithPattern();
     void changesShowAtNextCall();
+    void parseReportsFailure_data();
+    void parseReportsFailure();
 
 private:
     void configure(const Marks &marks);
@@ -386,7 +388,9 @@ void tst_ResultText::changesShowAtNextCall()
         worker.join();
         return text;
     };
-    const auto formatted = [&] { return marked.toString(R::FullText, 'f', 0); };
+    const auto formatted = [&] {
+        return marked.toString(R::FullText, 'f', 0);
+    };
     QCOMPARE(formatted(), QStringLiteral("M 5"));
     QCOMPARE(onWorker(formatted), QStringLiteral("M 5"));
 
@@ -410,6 +414,31 @@ void tst_ResultText::changesShowAtNextCall()
     QCOMPARE(onWorker([&] { return notClotted.toString(); }), QStringLiteral("No clot"));
     QCoreApplication::removeTranslator(&english);
     QCOMPARE(notClotted.toString(), QStringLiteral("不凝"));
+}
+
+void tst_ResultText::parseReportsFailure_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("ok");
+    QTest::newRow("number with marks") << "M< 12.5 ↑" << true;
+    QTest::newRow("not clotted") << "不凝" << true;
+    QTest::newRow("placeholder") << " ---.- " << true;
+    QTest::newRow("empty cell") << "" << true;
+    QTest::newRow("white space") << "  " << true;
+    QTest::newRow("letters") << "abc" << false;
+    QTest::newRow("comma decimal") << "12,5" << false;
+    QTest::newRow("marks only") << "M<" << false;
+    QTest::newRow("full-width digits") << "１２" << false; // read as a number, not convertible
+}
+
+void tst_ResultText::parseReportsFailure()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, ok);
+    bool parsed = !ok;
+    const R result = R::fromString(text, &parsed);
+    QCOMPARE(parsed, ok);
+    QVERIFY(result == R::fromString(text)); // the same result either way
 }
 
 QTEST_GUILESS_MAIN(tst_ResultText)
