@@ -4,7 +4,7 @@
 #include "analysisresult.h"
 #include "krglobal.h"
 #include "profile.h"
-#include "schemalayout.h"
+#include "installation.h"
 #include "serial.h"
 
 #include <QtCore/QCoreApplication>
@@ -400,7 +400,7 @@ int main(int argc, char **argv)
     // The settings store attached to a fresh installation of its own.
     QTemporaryDir installation;
     QString error;
-    if (!installation.isValid() || !SchemaLayout::createDatabases(installation.path(), &error)) {
+    if (!installation.isValid() || !Installation::layOut(installation.path(), &error)) {
         fprintf(stderr, "cannot lay out an installation: %s\n", qPrintable(error));
         return 1;
     }

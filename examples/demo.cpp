@@ -8,10 +8,10 @@
 // viewer plots it, into curve.png in the installation directory.
 #include "analysisresult.h"
 #include "curveplot.h"
+#include "installation.h"
 #include "krglobal.h"
 #include "profile.h"
 #include "programtranslator.h"
-#include "schemalayout.h"
 #include "unattendedmessageboxes.h"
 
 #include <QtCore/QDate>
@@ -50,23 +50,12 @@ void section(const QString &title)
 // `directory` made the current one.
 bool enterInstallation(const QString &directory)
 {
-    if (!QDir().mkpath(directory) || !QDir::setCurrent(directory))
-        return false;
-    if (!QFileInfo::exists(QStringLiteral("settings.ini"))) {
-        QSettings settings(QStringLiteral("settings.ini"), QSettings::IniFormat);
-        for (const QString &schema : SchemaLayout::schemaNames())
-            settings.setValue(QStringLiteral("db/") + schema, schema + QStringLiteral(".db"));
-        settings.setValue(QStringLiteral("settings/language"), QStringLiteral("zh_CN"));
-        settings.sync();
-        if (settings.status() != QSettings::NoError)
-            return false;
-    }
     QString error;
-    if (!SchemaLayout::layOutInstallation(&error)) {
+    if (!Installation::layOut(directory, &error)) {
         out << "  " << error << '\n';
         return false;
     }
-    return true;
+    return QDir::setCurrent(directory);
 }
 
 // A clot forming: the raw signal falls from its baseline once fibrin forms.

@@ -7,7 +7,7 @@
 #include "analysisresult.h"
 #include "profile.h"
 #include "resulttextreference.h"
-#include "schemalayout.h"
+#include "installation.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDir>
@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
     static QCoreApplication app(*argc, *argv);
     static QTemporaryDir installation;
     QString error;
-    if (!installation.isValid() || !SchemaLayout::createDatabases(installation.path(), &error)) {
+    if (!installation.isValid() || !Installation::layOut(installation.path(), &error)) {
         fprintf(stderr, "cannot lay out an installation: %s\n", qPrintable(error));
         abort();
     }

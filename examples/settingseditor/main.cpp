@@ -1,9 +1,9 @@
 // Edits the typed display and workflow settings of an installation.
+#include "installation.h"
 #include "krglobal.h"
 #include "mainwindow.h"
 #include "profile.h"
 #include "programtranslator.h"
-#include "schemalayout.h"
 #include "screenshot.h"
 #include "unattendedmessageboxes.h"
 
@@ -60,7 +60,7 @@ int main(int argc, char *argv[])
             return fail(QStringLiteral("Cannot enter the directory %1").arg(directory));
     }
     QString error;
-    if (!SchemaLayout::layOutInstallation(&error))
+    if (!Installation::layOut(QDir::currentPath(), &error))
         return fail(QStringLiteral("Cannot lay out an installation: %1").arg(error));
 
     // Nobody would see a box that the store shows at start-up while the

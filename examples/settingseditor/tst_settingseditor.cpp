@@ -1,9 +1,9 @@
+#include "installation.h"
 #include "krglobal.h"
 #include "mainwindow.h"
 #include "messageboxanswerer.h"
 #include "profile.h"
 #include "programtranslator.h"
-#include "schemalayout.h"
 #include "settingsitems.h"
 #include "testinstallation.h"
 
@@ -313,8 +313,10 @@ void tst_SettingsEditor::layOut_data()
     QTest::newRow("profile missing")
         << QStringList{"data.db"} << QString() << QStringList{"profile.db", "qc.db", "syslog.db"}
         << QStringList();
-    QTest::newRow("installed") << QStringList{"profile.db"} << QString() << QStringList()
-                               << QStringList{"data.db", "qc.db", "syslog.db"};
+    QTest::newRow("installed") << all << QString() << QStringList() << QStringList();
+    QTest::newRow("only the profile")
+        << QStringList{"profile.db"} << QString() << QStringList{"data.db", "qc.db", "syslog.db"}
+        << QStringList();
     QTest::newRow("named in settings.ini")
         << QStringList() << "site/clinic.db" << QStringList{"site/clinic.db", "data.db"}
         << QStringList{"profile.db"};
@@ -337,7 +339,7 @@ void tst_SettingsEditor::layOut()
     // A second run finds the installation and changes nothing.
     for (int run = 0; run < 2; ++run) {
         QString error;
-        QVERIFY2(SchemaLayout::layOutInstallation(&error), qPrintable(error));
+        QVERIFY2(Installation::layOut(QDir::currentPath(), &error), qPrintable(error));
     }
     for (const QString &file : created) {
         const QList<QVariantList> tables = dir.query(

@@ -1,5 +1,5 @@
 #include "testinstallation.h"
-#include "schemalayout.h"
+#include "installation.h"
 
 #include <QtCore/QAtomicInteger>
 #include <QtCore/QDebug>
@@ -88,7 +88,7 @@ bool TestInstallation::createDatabase(const QString &relativePath, const QString
     const QString file = filePath(relativePath);
     QString error;
     if (!QDir().mkpath(QFileInfo(file).absolutePath())
-        || !SchemaLayout::createDatabase(file, schema, &error)) {
+        || !Installation::createDatabase(file, schema, &error)) {
         qWarning() << "cannot create" << file << error;
         return false;
     }

@@ -198,7 +198,7 @@ void tst_ProcessLife::storeUsedAtExit()
     QVERIFY2(outcome.exitCode == 0, qPrintable(outcome.errors));
     QCOMPARE(outcome.output, (QStringList{"prefix=EM", "sample=1", "session saved"}));
     for (const char *refused : {"nextSampleNo: no sample number", "\"session\" is not stored",
-                                "ClotCurve::save: not saved"})
+                                "ClotCurve::save: no curve storage"})
         QVERIFY2(outcome.errors.contains(QLatin1String(refused)), refused);
     QCOMPARE(
         inst.query(QStringLiteral("profile.db"),

@@ -1,0 +1,132 @@
+#include "installation.h"
+
+#include <QtCore/QAtomicInteger>
+#include <QtCore/QDir>
+#include <QtCore/QFile>
+#include <QtCore/QFileInfo>
+#include <QtCore/QRegularExpression>
+#include <QtCore/QSaveFile>
+#include <QtCore/QSettings>
+#include <QtSql/QSqlDatabase>
+#include <QtSql/QSqlError>
+#include <QtSql/QSqlQuery>
+
+namespace {
+
+bool fail(QString *error, const QString &text)
+{
+    if (error)
+        *error = text;
+    return false;
+}
+
+// What a new installation's settings.ini says, and where each key is read.
+const char settingsTemplate[] =
+    "; Settings of an installation of the coagulation analyser's application.\n"
+    "; The application reads this file from its working directory at start-up\n"
+    "; and never writes it; everything else lives in the table profile of the\n"
+    "; profile database.\n"
+    "\n"
+    "[db]\n"
+    "; The profile database is looked for in the working directory, the\n"
+    "; executable's directory and release/, in that order. The names of the\n"
+    "; other three are joined to the directory where it was found; an absolute\n"
+    "; name stands for itself.\n"
+    "profile=profile.db\n"
+    "data=data.db\n"
+    "qc=qc.db\n"
+    "syslog=syslog.db\n"
+    "\n"
+    "[settings]\n"
+    "; Language suffix of the translation files: base name + \"_\" + language\n"
+    "; + \".qm\", looked for in \".\", \"..\", \"../translations\" and Qt's own\n"
+    "; translations directory. zh_CN keeps the texts as written.\n"
+    "language=zh_CN\n"
+    "; Base name of the company's translation file, loaded after the others\n"
+    "; so that its texts (branding among them) take precedence.\n"
+    ";company=\n"
+    "; Base names of the translation files in loading order, comma-separated;\n"
+    "; when given, replaces the default list qt, kr and the company's file.\n"
+    ";translations=qt,kr\n";
+
+} // namespace
+
+QStringList Installation::schemas()
+{
+    return {QStringLiteral("profile"), QStringLiteral("data"), QStringLiteral("qc"),
+            QStringLiteral("syslog")};
+}
+
+QString Installation::schemaSql(const QString &schema)
+{
+    if (!schemas().contains(schema))
+        return QString();
+    QFile source(QStringLiteral(":/coagulation/schema/%1.sql").arg(schema));
+    return source.open(QIODevice::ReadOnly) ? QString::fromUtf8(source.readAll()) : QString();
+}
+
+bool Installation::createDatabase(const QString &file, const QString &schema, QString *error)
+{
+    QString script = schemaSql(schema);
+    if (script.isEmpty())
+        return fail(error, QStringLiteral("no schema named %1").arg(schema));
+    // The driver runs one statement per call; the schema files hold no ';'
+    // other than between statements.
+    script.remove(QRegularExpression(QStringLiteral("--[^\n]*")));
+    const QStringList statements = script.split(QLatin1Char(';'), Qt::SkipEmptyParts);
+
+    // A connection of its own, so that no connection of the caller is touched.
+    static QAtomicInteger<quint32> counter;
+    const QString connection =
+        QStringLiteral("coagulation.core installation %1").arg(counter.fetchAndAddRelaxed(1));
+    bool ok = true;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        db.setDatabaseName(file);
+        if (!db.open()) {
+            ok = fail(error, QStringLiteral("%1: %2").arg(file, db.lastError().text()));
+        } else {
+            for (const QString &statement : statements) {
+                if (statement.trimmed().isEmpty())
+                    continue;
+                QSqlQuery query(db);
+                if (!query.exec(statement)) {
+                    ok = fail(error, QStringLiteral("%1: %2").arg(file, query.lastError().text()));
+                    break;
+                }
+            }
+        }
+    }
+    QSqlDatabase::removeDatabase(connection);
+    return ok;
+}
+
+bool Installation::layOut(const QString &directory, QString *error)
+{
+    const QDir dir(directory);
+    if (!dir.mkpath(QStringLiteral(".")))
+        return fail(error, QStringLiteral("cannot create %1").arg(directory));
+
+    const QString settingsFile = dir.filePath(QStringLiteral("settings.ini"));
+    if (!QFileInfo::exists(settingsFile)) {
+        QSaveFile out(settingsFile);
+        if (!out.open(QIODevice::WriteOnly) || out.write(settingsTemplate) < 0 || !out.commit())
+            return fail(error, QStringLiteral("%1: %2").arg(settingsFile, out.errorString()));
+    }
+
+    // The names settings.ini gives, joined to the directory as start-up joins
+    // them to the one where it finds the profile database.
+    QSettings settings(settingsFile, QSettings::IniFormat);
+    for (const QString &schema : schemas()) {
+        const QString file = dir.filePath(
+            settings.value(QStringLiteral("db/") + schema, schema + QStringLiteral(".db"))
+                .toString());
+        if (QFileInfo::exists(file))
+            continue;
+        if (!QDir().mkpath(QFileInfo(file).path()))
+            return fail(error, QStringLiteral("cannot create the directory of %1").arg(file));
+        if (!createDatabase(file, schema, error))
+            return false;
+    }
+    return true;
+}
