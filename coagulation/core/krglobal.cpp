@@ -292,6 +292,11 @@ QVariant load_script(const QString &fileName)
 
 void installTranslators()
 {
+    installTranslators(QString());
+}
+
+void installTranslators(const QString &directory)
+{
     QCoreApplication *app = QCoreApplication::instance();
     if (!app) {
         qCWarning(lcCore, "installTranslators: no application object to install translators into");
@@ -299,9 +304,11 @@ void installTranslators()
     }
     setDefaultCodec();
 
-    const QStringList directories = {QStringLiteral("."), QStringLiteral(".."),
-                                     QStringLiteral("../translations"),
-                                     QLibraryInfo::location(QLibraryInfo::TranslationsPath)};
+    QStringList directories = {QStringLiteral("."), QStringLiteral(".."),
+                               QStringLiteral("../translations"),
+                               QLibraryInfo::location(QLibraryInfo::TranslationsPath)};
+    if (!directory.isEmpty())
+        directories << directory;
 
     QSettings settings(QStringLiteral("settings.ini"), QSettings::IniFormat);
     const QString company = settings.value(QStringLiteral("settings/company")).toString();

@@ -90,6 +90,9 @@ CORE_EXPORT QVariant load_script(const QString &fileName);
 // translations directory. Files installed later take precedence. Call once,
 // on the GUI thread, after the application object exists.
 CORE_EXPORT void installTranslators();
+// As above, and a file found in none of the four directories is also looked
+// for in `directory` (the one the installed package names, for instance).
+CORE_EXPORT void installTranslators(const QString &directory);
 
 // Has no state or behaviour; kept because applications refer to it.
 class CORE_EXPORT Core

@@ -52,6 +52,7 @@ private slots:
     void search_data();
     void search();
     void toolkitDirectoryLast();
+    void packageDirectoryAfterTheFour();
     void englishLibrary();
 
 private:
@@ -265,6 +266,27 @@ void tst_Translations::toolkitDirectoryLast()
     QCOMPARE(translators.size(), 1);
     QCOMPARE(QFileInfo(translators.first()->filePath()).canonicalFilePath(),
              QFileInfo(toolkitFile).canonicalFilePath());
+}
+
+// The directory an installed package names is searched after the four, so a
+// file put beside the application still wins.
+void tst_Translations::packageDirectoryAfterTheFour()
+{
+    writeSettings(QStringLiteral("[settings]\nlanguage=en\ntranslations=kr,vendor\n"));
+    QVERIFY(QDir(m_root->path()).mkpath(QStringLiteral("share/coagulation")));
+    layOut({{"share/coagulation/kr_en.qm", "package-kr"},
+            {"share/coagulation/vendor_en.qm", "package-vendor"},
+            {"work/vendor_en.qm", "dot-vendor"}});
+    {
+        DebugCapture capture;
+        installTranslators(m_root->filePath(QStringLiteral("share/coagulation")));
+        QCOMPARE(capture.lines(), (QStringList{"\"kr_en\" loaded", "\"vendor_en\" loaded"}));
+    }
+    QStringList loadedFiles;
+    for (const QTranslator *translator : installed())
+        loadedFiles << relative(translator);
+    QCOMPARE(loadedFiles, (QStringList{"share/coagulation/kr_en.qm", "work/vendor_en.qm"}));
+    QCOMPARE(origin(), QStringLiteral("dot-vendor"));
 }
 
 void tst_Translations::englishLibrary()
