@@ -313,7 +313,7 @@ void Profile::setValue(const QString &key, const QVariant &value, bool persist)
     if (persist) {
         d->warnIfLate("setValue", key);
         // Emitted unlocked: slots may call back into the store.
-        emit valueChanged(key, value);
+        Q_EMIT valueChanged(key, value);
     }
 }
 
@@ -327,7 +327,7 @@ void Profile::remove(const QString &key)
             d->pending.insert(key, QVariant());
     }
     d->warnIfLate("remove", key);
-    emit keyRemoved(key);
+    Q_EMIT keyRemoved(key);
 }
 
 QStringList Profile::keys() const

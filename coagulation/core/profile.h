@@ -125,11 +125,11 @@ public:
     PROFILE_TYPED_SETTINGS(PROFILE_DECLARE_SETTING)
 #undef PROFILE_DECLARE_SETTING
 
-signals:
+Q_SIGNALS:
     void valueChanged(const QString &key, const QVariant &value);
     void keyRemoved(const QString &key);
 
-private slots:
+private Q_SLOTS:
     void saveValue(const QString &key, const QVariant &value);
     void removeKey(const QString &key);
 

@@ -270,7 +270,7 @@ void PropertyItem::emitDataChanged()
     // The root item has no cell to announce.
     const QModelIndex cell = valueIndex();
     if (cell.isValid())
-        emit d->model->dataChanged(cell, cell);
+        Q_EMIT d->model->dataChanged(cell, cell);
 }
 
 // ---------------------------------------------------------------------------

@@ -108,7 +108,7 @@ public:
     Qt::ItemFlags flags(const QModelIndex &index) const override;
     QModelIndex buddy(const QModelIndex &index) const override;
 
-public slots:
+public Q_SLOTS:
     void revert() override;
 
 private:
