@@ -7,7 +7,13 @@
 
 #include <QtCore/QStringList>
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 // Rate and character frame of a line, in the codes of Serial.
 struct SerialLineSettings
@@ -32,6 +38,82 @@ struct SerialTimeouts
     quint32 writeTotal = 0;
 };
 
+// Lets close() in one thread end the transfers that other threads run on the
+// same port before the system handle is released, so that no transfer ever
+// uses a handle the system may already have given to another file. Every use
+// of the handle runs between enter() and leave(); a transfer that may block
+// names a waiter that the close can wake.
+class SerialTransferGate
+{
+public:
+    // Admits users of a freshly opened handle.
+    void open()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_open = true;
+    }
+    // False when no handle is open or a close has begun.
+    bool enter(std::uintptr_t waiter = 0)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_open)
+            return false;
+        m_users.push_back(waiter);
+        return true;
+    }
+    void leave(std::uintptr_t waiter = 0)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_users.erase(std::find(m_users.begin(), m_users.end(), waiter));
+        if (m_users.empty())
+            m_idle.notify_all();
+    }
+    // Admits no one from now on and returns once every user has left, calling
+    // wake(waiter) for those still inside until they are gone: a waiter may
+    // not have reached its blocking call when it is first woken.
+    template<typename Wake>
+    void close(Wake wake)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_open = false;
+        while (!m_users.empty()) {
+            for (const std::uintptr_t waiter : m_users)
+                wake(waiter);
+            m_idle.wait_for(lock, std::chrono::milliseconds(10));
+        }
+    }
+
+    // One use of the handle, for the lifetime of the object.
+    class Use
+    {
+    public:
+        explicit Use(SerialTransferGate &gate, std::uintptr_t waiter = 0)
+            : m_gate(gate)
+            , m_waiter(waiter)
+            , m_entered(gate.enter(waiter))
+        { }
+        ~Use()
+        {
+            if (m_entered)
+                m_gate.leave(m_waiter);
+        }
+        Use(const Use &) = delete;
+        Use &operator=(const Use &) = delete;
+        explicit operator bool() const { return m_entered; }
+
+    private:
+        SerialTransferGate &m_gate;
+        const std::uintptr_t m_waiter;
+        const bool m_entered;
+    };
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_idle;
+    std::vector<std::uintptr_t> m_users;
+    bool m_open = false;
+};
+
 // One operating-system serial port. There is one implementation of this class
 // per system (serialport_<system>.cpp). Names come in the device namespace
 // form "\\.\name" or as "//..." paths; each system maps them onto its own
@@ -43,9 +125,13 @@ public:
     SerialPort();
     ~SerialPort(); // releases the port when still held
 
-    // Opens the named device exclusively, for synchronous transfers. A port
-    // already held is released first.
+    // Opens the named device exclusively, for synchronous transfers, and
+    // switches a terminal to binary transfer. A port already held is released
+    // first.
     bool open(const QString &name, bool read, bool write);
+    // May come from another thread while a transfer blocks: the transfer
+    // wakes, reports what it moved and fails as cancelled, and the port is
+    // released after it has returned.
     void close();
     // All bits set while no port is held.
     void *handle() const;
@@ -55,8 +141,9 @@ public:
     // depend on the modem lines. Every other setting stays as the driver
     // holds it; a setting the driver does not take is a failure.
     bool setLineSettings(const SerialLineSettings &settings);
-    // Applies to this open port only: until it is called after an open,
-    // transfers wait without limit.
+    // Time-outs belong to the device, as a driver keeps them: the last ones
+    // set for a device in this process apply again when it is reopened. On a
+    // device that never had any, transfers wait without limit.
     bool setTimeouts(const SerialTimeouts &timeouts);
     bool purgeInput();
 

@@ -9,8 +9,10 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <cstdlib>
 #include <fcntl.h>
 #include <iterator>
+#include <map>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -84,6 +86,55 @@ const tcflag_t binaryInputOff = INLCR | IGNCR | ICRNL | ISTRIP
 const tcflag_t binaryOutputOff = OPOST;
 const tcflag_t binaryLocalOff = ICANON | ECHO | ECHOE | ECHOK | ECHONL | ISIG | IEXTEN;
 
+// Binary transfer on a terminal, with output XON/XOFF off so that those two
+// bytes arrive as data. Rate, frame and the rest stay as the driver has them.
+void makeBinary(termios &state)
+{
+    state.c_iflag &= ~(IXON | binaryInputOff);
+    state.c_oflag &= ~binaryOutputOff;
+    state.c_lflag &= ~binaryLocalOff;
+    // One byte makes the port readable to poll(); the time-outs do the rest.
+    state.c_cc[VMIN] = 1;
+    state.c_cc[VTIME] = 0;
+}
+
+// A terminal keeps the line discipline of its last user, who may have left it
+// editing lines and echoing; a device that is no terminal has none to change.
+bool switchToBinary(int fd)
+{
+    termios state;
+    if (tcgetattr(fd, &state) != 0)
+        return errno == ENOTTY;
+    makeBinary(state);
+    return tcsetattr(fd, TCSANOW, &state) == 0;
+}
+
+// The time-outs last set for each device in this process, by canonical path.
+struct
+{
+    std::mutex mutex;
+    std::map<std::string, SerialTimeouts> byDevice;
+} rememberedTimeouts;
+
+// A pipe that close() writes to, so that a transfer waiting in poll() wakes.
+bool openWakePipe(int ends[2])
+{
+    if (pipe(ends) != 0)
+        return false;
+    for (int i = 0; i < 2; ++i) {
+        fcntl(ends[i], F_SETFD, FD_CLOEXEC);
+        fcntl(ends[i], F_SETFL, O_NONBLOCK);
+    }
+    return true;
+}
+
+void closeDescriptor(int &fd)
+{
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+
 // The kernel's pseudo-terminal slaves have no line: they always report
 // 8 data bits without parity, whatever was asked.
 bool isPseudoTerminal(int fd)
@@ -122,20 +173,24 @@ int remaining(const QElapsedTimer &clock, qint64 limit)
 
 // Waits up to `timeout` milliseconds (INT_MAX: without end) until the port is
 // ready for `event` or the time runs out. False, with the cause left for
-// qt_error_string(), when the wait failed, the port is gone or the line hung up.
-bool waitUntilReady(int fd, short event, int timeout)
+// qt_error_string(), when the wait failed, the port is gone, the line hung up
+// or `wake` became readable (ECANCELED).
+bool waitUntilReady(int fd, int wake, short event, int timeout)
 {
-    pollfd entry = {fd, event, 0};
+    pollfd entries[] = {{fd, event, 0}, {wake, POLLIN, 0}};
     int result;
-    while ((result = poll(&entry, 1, timeout == INT_MAX ? -1 : timeout)) < 0) {
+    while ((result = poll(entries, 2, timeout == INT_MAX ? -1 : timeout)) < 0) {
         if (errno != EINTR)
             return false;
     }
+    if (entries[1].revents)
+        return fail(ECANCELED);
     if (result == 0)
         return true;
-    if (entry.revents & POLLNVAL)
+    const short revents = entries[0].revents;
+    if (revents & POLLNVAL)
         return fail(EBADF);
-    if ((entry.revents & (POLLHUP | POLLERR)) && !(entry.revents & event))
+    if ((revents & (POLLHUP | POLLERR)) && !(revents & event))
         return fail(EIO);
     return true;
 }
@@ -157,9 +212,12 @@ bool kernelOrder(const QString &a, const QString &b)
 struct SerialPort::Data
 {
     int fd = -1;
+    int wake[2] = {-1, -1}; // read and write end of the wake pipe
     bool framed = true; // the device keeps data bits and parity as set
-    bool limited = false; // time-outs were set on this open port
+    std::string device; // canonical path, under which the time-outs are kept
+    bool limited = false; // time-outs apply; without them transfers wait on
     SerialTimeouts timeouts;
+    SerialTransferGate gate;
 };
 
 SerialPort::SerialPort()
@@ -179,31 +237,50 @@ bool SerialPort::open(const QString &name, bool read, bool write)
     const int access = read ? (write ? O_RDWR : O_RDONLY) : (write ? O_WRONLY : 3);
     // Non-blocking: opening does not wait for carrier, and every wait of a
     // transfer is a poll() against its own time-outs.
-    const int fd = ::open(devicePath(name).constData(), access | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    const QByteArray path = devicePath(name);
+    const int fd = ::open(path.constData(), access | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return false;
+    d->fd = fd;
     // The lock keeps out every other opener; TIOCEXCL also those that do not
     // lock (except the administrator). The device need not be a terminal.
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    char device[PATH_MAX];
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || !switchToBinary(fd) || !openWakePipe(d->wake)
+        || !realpath(path.constData(), device)) {
         ErrnoKeeper keep;
-        ::close(fd);
+        closeDescriptor(d->wake[0]);
+        closeDescriptor(d->wake[1]);
+        closeDescriptor(d->fd);
         return false;
     }
     ioctl(fd, TIOCEXCL);
-    d->fd = fd;
     d->framed = !isPseudoTerminal(fd);
-    d->limited = false;
+    d->device = device;
+    {
+        std::lock_guard<std::mutex> lock(rememberedTimeouts.mutex);
+        const auto known = rememberedTimeouts.byDevice.find(d->device);
+        d->limited = known != rememberedTimeouts.byDevice.end();
+        if (d->limited)
+            d->timeouts = known->second;
+    }
+    d->gate.open();
     return true;
 }
 
 void SerialPort::close()
 {
+    ErrnoKeeper keep;
+    d->gate.close([this](std::uintptr_t) {
+        // One byte wakes every poll(); a full pipe already does.
+        const char byte = 0;
+        [[maybe_unused]] const ssize_t written = ::write(d->wake[1], &byte, 1);
+    });
     if (d->fd < 0)
         return;
-    ErrnoKeeper keep;
     ioctl(d->fd, TIOCNXCL);
-    ::close(d->fd);
-    d->fd = -1;
+    closeDescriptor(d->fd);
+    closeDescriptor(d->wake[0]);
+    closeDescriptor(d->wake[1]);
 }
 
 void *SerialPort::handle() const
@@ -213,6 +290,9 @@ void *SerialPort::handle() const
 
 bool SerialPort::setLineSettings(const SerialLineSettings &settings)
 {
+    const SerialTransferGate::Use use(d->gate);
+    if (!use)
+        return fail(EBADF);
     termios state;
     if (tcgetattr(d->fd, &state) != 0)
         return false;
@@ -238,12 +318,7 @@ bool SerialPort::setLineSettings(const SerialLineSettings &settings)
     state.c_cflag |= dataBitCodes[settings.dataBits - 5] | parity | CLOCAL | CREAD;
     if (settings.stopBits != 0)
         state.c_cflag |= CSTOPB;
-    state.c_iflag &= ~(IXON | binaryInputOff);
-    state.c_oflag &= ~binaryOutputOff;
-    state.c_lflag &= ~binaryLocalOff;
-    // One byte makes the port readable to poll(); the time-outs do the rest.
-    state.c_cc[VMIN] = 1;
-    state.c_cc[VTIME] = 0;
+    makeBinary(state);
     if (tcsetattr(d->fd, TCSANOW, &state) != 0)
         return false;
 
@@ -265,21 +340,30 @@ bool SerialPort::setLineSettings(const SerialLineSettings &settings)
 
 bool SerialPort::setTimeouts(const SerialTimeouts &timeouts)
 {
-    if (fcntl(d->fd, F_GETFD) == -1)
-        return false;
+    const SerialTransferGate::Use use(d->gate);
+    if (!use)
+        return fail(EBADF);
     d->timeouts = timeouts;
     d->limited = true;
+    std::lock_guard<std::mutex> lock(rememberedTimeouts.mutex);
+    rememberedTimeouts.byDevice[d->device] = timeouts;
     return true;
 }
 
 bool SerialPort::purgeInput()
 {
+    const SerialTransferGate::Use use(d->gate);
+    if (!use)
+        return fail(EBADF);
     return tcflush(d->fd, TCIFLUSH) == 0;
 }
 
 bool SerialPort::read(char *data, qint64 maxSize, qint64 *count)
 {
     *count = 0;
+    const SerialTransferGate::Use use(d->gate);
+    if (!use)
+        return fail(EBADF);
     const SerialTimeouts &limits = d->timeouts;
     const qint64 total = d->limited ? limits.readTotal + limits.readMultiplier * maxSize : -1;
     const qint64 interval = d->limited && limits.interval ? qint64(limits.interval) : -1;
@@ -304,7 +388,7 @@ bool SerialPort::read(char *data, qint64 maxSize, qint64 *count)
             timeout = qMin(timeout, remaining(sinceByte, interval));
         if (timeout == 0)
             break;
-        if (!waitUntilReady(d->fd, POLLIN, timeout))
+        if (!waitUntilReady(d->fd, d->wake[0], POLLIN, timeout))
             return false;
     }
     return true;
@@ -313,6 +397,9 @@ bool SerialPort::read(char *data, qint64 maxSize, qint64 *count)
 bool SerialPort::write(const char *data, qint64 size, qint64 *count)
 {
     *count = 0;
+    const SerialTransferGate::Use use(d->gate);
+    if (!use)
+        return fail(EBADF);
     const SerialTimeouts &limits = d->timeouts;
     const qint64 total = d->limited ? limits.writeTotal + limits.writeMultiplier * size : -1;
     QElapsedTimer sinceStart;
@@ -330,7 +417,7 @@ bool SerialPort::write(const char *data, qint64 size, qint64 *count)
         const int timeout = remaining(sinceStart, total);
         if (timeout == 0)
             break;
-        if (!waitUntilReady(d->fd, POLLOUT, timeout))
+        if (!waitUntilReady(d->fd, d->wake[0], POLLOUT, timeout))
             return false;
     }
     return true;
@@ -338,6 +425,9 @@ bool SerialPort::write(const char *data, qint64 size, qint64 *count)
 
 bool SerialPort::inputQueueSize(qint64 *count) const
 {
+    const SerialTransferGate::Use use(d->gate);
+    if (!use)
+        return fail(EBADF);
     int queued = 0;
     if (ioctl(d->fd, FIONREAD, &queued) != 0)
         return false;

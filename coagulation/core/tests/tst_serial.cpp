@@ -7,8 +7,11 @@
 #include <QtCore/QThread>
 #include <QtTest/QtTest>
 
+#include <thread>
+
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -96,6 +99,12 @@ QString openElsewhere(const QString &path)
     return QString::fromLocal8Bit(helper.readAllStandardOutput());
 }
 
+// The system's own message for an error code, as the port reports it.
+QString systemText(int error)
+{
+    return QString::fromLocal8Bit(strerror(error));
+}
+
 bool isBusyText(const QString &text)
 {
     // TIOCEXCL keeps out ordinary users with EBUSY; the administrator passes
@@ -126,6 +135,9 @@ private slots:
     void bytesAvailableAndClear();
     void transfer64KiB();
     void readAfterHangUp();
+    void cookedLineComesThroughBinary();
+    void timeoutsFollowTheDevice();
+    void closeWakesBlockedRead();
     void enumDevices();
 };
 
@@ -283,11 +295,11 @@ void tst_Serial::lineSettings()
     before.c_cflag = (before.c_cflag | CRTSCTS | PARODD | CMSPAR | CSTOPB) & ~CLOCAL;
     before.c_iflag |= IXON;
     tcsetattr(pty.master, TCSANOW, &before);
-    before = pty.settings();
 
     Serial serial;
     serial.setFileName(pty.path);
     QVERIFY(serial.open());
+    before = pty.settings(); // what a refused change must leave alone
     const bool accepted =
         serial.setSettings(baudRate, dataBits, Serial::Parity(parity), Serial::StopBits(stopBits));
     const termios after = pty.settings();
@@ -381,15 +393,14 @@ void tst_Serial::intervalRestartsWithEachByte()
     Serial serial;
     QVERIFY(openPort(serial, pty, 250, 20000));
     // Ten bytes 50 ms apart: longer than the interval in all, never between two.
-    QScopedPointer<QThread> sender(QThread::create([&pty] {
+    std::thread sender([&pty] {
         for (char c = 'a'; c < 'k'; ++c) {
             pty.send(QByteArray(1, c));
             QThread::msleep(50);
         }
-    }));
-    sender->start();
+    });
     const QByteArray got = serial.read(10);
-    QVERIFY(sender->wait(10000));
+    sender.join();
     QCOMPARE(got, QByteArray("abcdefghij"));
 }
 
@@ -450,18 +461,15 @@ void tst_Serial::transfer64KiB()
         c = char(random.bounded(256));
 
     QByteArray heard;
-    QScopedPointer<QThread> listener(
-        QThread::create([&] { heard = pty.receive(data.size(), 10000); }));
-    listener->start();
+    std::thread listener([&] { heard = pty.receive(data.size(), 10000); });
     const qint64 written = serial.write(data);
-    QVERIFY(listener->wait(30000));
+    listener.join();
     QCOMPARE(written, qint64(data.size()));
     QVERIFY(heard == data);
 
-    QScopedPointer<QThread> talker(QThread::create([&] { pty.send(data); }));
-    talker->start();
+    std::thread talker([&] { pty.send(data); });
     const QByteArray got = serial.read(data.size());
-    QVERIFY(talker->wait(30000));
+    talker.join();
     QVERIFY(got == data);
 }
 
@@ -471,16 +479,15 @@ void tst_Serial::readAfterHangUp()
     Serial serial;
     QVERIFY(openPort(serial, pty, 0, 20000));
     // The far end sends two bytes while the read waits, then hangs up.
-    QScopedPointer<QThread> farEnd(QThread::create([&pty] {
+    QElapsedTimer clock;
+    clock.start();
+    std::thread farEnd([&pty] {
         pty.send("ab");
         QThread::msleep(200);
         ::close(pty.master);
-    }));
-    QElapsedTimer clock;
-    clock.start();
-    farEnd->start();
+    });
     const QByteArray got = serial.read(10);
-    QVERIFY(farEnd->wait(10000));
+    farEnd.join();
     pty.master = -1;
     QCOMPARE(got, QByteArray("ab"));
     QCOMPARE(serial.errorString(), qt_error_string(EIO));
@@ -489,6 +496,101 @@ void tst_Serial::readAfterHangUp()
     QVERIFY(serial.write("x") <= 0);
     QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
     QVERIFY(serial.isOpen());
+}
+
+void tst_Serial::cookedLineComesThroughBinary()
+{
+    // The line as a login shell leaves it ("stty sane"): line editing, echo,
+    // signals, CR/LF translation, output post-processing.
+    Pty pty;
+    termios sane = pty.settings();
+    sane.c_iflag = BRKINT | ICRNL | IMAXBEL | IXON | IXOFF | INPCK;
+    sane.c_oflag = OPOST | ONLCR;
+    sane.c_lflag = ISIG | ICANON | IEXTEN | ECHO | ECHOE | ECHOK | ECHOCTL | ECHOKE;
+    sane.c_cflag = (sane.c_cflag & ~(CSIZE | PARENB)) | CS8 | CREAD | HUPCL;
+    cfsetspeed(&sane, B19200);
+    sane.c_cc[VSTART] = 0x01;
+    sane.c_cc[VSTOP] = 0x02;
+    tcsetattr(pty.slave, TCSANOW, &sane);
+    const termios before = pty.settings();
+
+    Serial serial;
+    serial.setFileName(pty.path);
+    QVERIFY(serial.open());
+    QVERIFY(serial.setTimeouts(0, 500, 500));
+
+    // ENQ alone, no line end after it; EOT at the start of a line.
+    QVERIFY(pty.send("\x05"));
+    QCOMPARE(serial.read(1), QByteArray("\x05"));
+    QVERIFY(pty.send("\x04"));
+    QCOMPARE(serial.read(1), QByteArray("\x04"));
+    QByteArray everyByte(512, Qt::Uninitialized);
+    for (int i = 0; i < everyByte.size(); ++i)
+        everyByte[i] = char(i);
+    QVERIFY(pty.send(everyByte));
+    QCOMPARE(serial.read(everyByte.size()).toHex(), everyByte.toHex());
+    QCOMPARE(pty.receive(1, 200), QByteArray()); // nothing echoed
+
+    // Rate, frame and the settings that stay with the driver are untouched.
+    const termios after = pty.settings();
+    QCOMPARE(cfgetospeed(&after), cfgetospeed(&before));
+    const tcflag_t kept = CSIZE | PARENB | PARODD | CSTOPB | CREAD | HUPCL;
+    QCOMPARE(after.c_cflag & kept, before.c_cflag & kept);
+    QCOMPARE(after.c_iflag & (IXOFF | INPCK | BRKINT), tcflag_t(IXOFF | INPCK | BRKINT));
+    QCOMPARE(after.c_cc[VSTART], cc_t(0x01));
+    QCOMPARE(after.c_cc[VSTOP], cc_t(0x02));
+}
+
+void tst_Serial::timeoutsFollowTheDevice()
+{
+    Pty pty;
+    Serial serial;
+    QVERIFY(openPort(serial, pty, 0, 200));
+    serial.close();
+    QVERIFY(serial.open()); // no setTimeouts() this time
+
+    // Should the read wait without limit, the far end ends it after 3 s.
+    std::thread watchdog([&pty] {
+        QThread::msleep(3000);
+        pty.send("0123456789");
+    });
+    QElapsedTimer clock;
+    clock.start();
+    char buffer[10];
+    const qint64 got = serial.read(buffer, 10);
+    const qint64 took = clock.elapsed();
+    watchdog.join();
+    QCOMPARE(got, qint64(0));
+    QVERIFY2(took >= 200 && took < 2500, qPrintable(QString::number(took)));
+}
+
+void tst_Serial::closeWakesBlockedRead()
+{
+    Pty pty;
+    Serial serial;
+    QVERIFY(openPort(serial, pty, 0, 10000));
+    QVERIFY(pty.send("ab"));
+    QTRY_COMPARE(serial.bytesAvailable(), qint64(2));
+
+    QByteArray got;
+    qint64 took = 0;
+    std::thread reader([&] {
+        QElapsedTimer clock;
+        clock.start();
+        got = serial.read(10);
+        took = clock.elapsed();
+    });
+    QThread::msleep(300);
+    serial.close();
+    QCOMPARE(serial.handle(), invalidHandle);
+    reader.join();
+
+    QCOMPARE(got, QByteArray("ab"));
+    QVERIFY2(took < 2000, qPrintable(QString::number(took)));
+    QCOMPARE(serial.errorString(), systemText(ECANCELED));
+
+    // The port is free again at once.
+    QVERIFY(serial.open());
 }
 
 void tst_Serial::enumDevices()
