@@ -20,6 +20,10 @@
 #include <array>
 #include <limits>
 
+#ifdef Q_OS_WIN
+#include <QtCore/qt_windows.h>
+#endif
+
 double fraction(const QString &text, bool *ok)
 {
     // QRegExp keeps the captures of its last search in the object, so one
@@ -306,8 +310,13 @@ WaitCursor::~WaitCursor()
 
 void sleep(int milliseconds)
 {
-    if (milliseconds > 0)
-        QThread::msleep(static_cast<unsigned long>(milliseconds));
+    if (milliseconds <= 0)
+        return;
+#ifdef Q_OS_WIN
+    Sleep(DWORD(milliseconds));
+#else
+    QThread::msleep(static_cast<unsigned long>(milliseconds));
+#endif
 }
 
 QWidget *topLevelWidget()

@@ -54,7 +54,8 @@ public:
     static QStringList EnumDevices();
 
 private:
-    bool failWithSystemError();
+    // Sets the error string to the system's message for the error; false.
+    bool failWith(int systemError);
 
     QScopedPointer<SerialPrivate> d;
 };

@@ -2,10 +2,10 @@
 #define SERIALPORT_P_H
 
 //
-//  This header is internal to the library and is not installed.
+//  This header is internal to the library and is not installed. It needs
+//  nothing but the C++ library, so that each system's port layer builds and
+//  is tested on its own.
 //
-
-#include <QtCore/QStringList>
 
 #include <algorithm>
 #include <chrono>
@@ -13,29 +13,28 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 // Rate and character frame of a line, in the codes of Serial.
 struct SerialLineSettings
 {
-    quint32 baudRate = 0; // bits per second
-    quint8 dataBits = 0;
-    quint8 parity = 0; // a Serial::Parity code
-    quint8 stopBits = 0; // a Serial::StopBits code
+    std::uint32_t baudRate = 0; // bits per second
+    std::uint8_t dataBits = 0;
+    std::uint8_t parity = 0; // a Serial::Parity code
+    std::uint8_t stopBits = 0; // a Serial::StopBits code
 };
 
-// A read of n bytes may take readTotal + readMultiplier * n milliseconds and
-// ends early when more than `interval` milliseconds pass between two received
-// bytes (0: no interval limit); a write of n bytes may take writeTotal +
-// writeMultiplier * n milliseconds. A transfer that runs out of time reports
-// what it moved and succeeds.
+// Milliseconds. A read of n bytes ends when all n have arrived, when more than
+// `interval` passes between two received bytes (0: no such limit), or when
+// readTotal + n have passed since it began; a write of n bytes is given
+// writeTotal + n. A transfer that runs out of time reports what it moved and
+// succeeds.
 struct SerialTimeouts
 {
-    quint32 interval = 0;
-    quint32 readMultiplier = 0;
-    quint32 readTotal = 0;
-    quint32 writeMultiplier = 0;
-    quint32 writeTotal = 0;
+    std::uint32_t interval = 0;
+    std::uint32_t readTotal = 0;
+    std::uint32_t writeTotal = 0;
 };
 
 // Lets close() in one thread end the transfers that other threads run on the
@@ -115,23 +114,38 @@ private:
 };
 
 // One operating-system serial port. There is one implementation of this class
-// per system (serialport_<system>.cpp). Names come in the device namespace
-// form "\\.\name" or as "//..." paths; each system maps them onto its own
-// devices. Every call that returns false leaves the cause where
-// qt_error_string(-1) finds it.
+// per system (serialport_<system>.cpp). Names are UTF-8. An operation that can
+// fail returns the system's error code, 0 on success; errorText() gives its
+// message.
 class SerialPort
 {
 public:
+    // An errno value on POSIX systems, a GetLastError() value on Windows.
+    using Error = int;
+
     SerialPort();
     ~SerialPort(); // releases the port when still held
+    SerialPort(const SerialPort &) = delete;
+    SerialPort &operator=(const SerialPort &) = delete;
 
-    // Opens the named device exclusively, for synchronous transfers, and
-    // switches a terminal to binary transfer. A port already held is released
+    // The path open() takes for a port name: the name with "\\.\" in front,
+    // unless it already begins with "\\.\" or "//". Each system maps such
+    // paths onto its own devices.
+    static std::string devicePath(const std::string &name)
+    {
+        const std::string prefix = "\\\\.\\";
+        if (name.compare(0, prefix.size(), prefix) == 0 || name.compare(0, 2, "//") == 0)
+            return name;
+        return prefix + name;
+    }
+
+    // Opens the device exclusively, for synchronous transfers, and makes sure
+    // that it transfers bytes unchanged. A port already held is released
     // first.
-    bool open(const QString &name, bool read, bool write);
+    Error open(const std::string &devicePath, bool read, bool write);
     // May come from another thread while a transfer blocks: the transfer
-    // wakes, reports what it moved and fails as cancelled, and the port is
-    // released after it has returned.
+    // wakes and fails as cancelled, and the port is released after it has
+    // returned.
     void close();
     // All bits set while no port is held.
     void *handle() const;
@@ -139,26 +153,26 @@ public:
     // Sets rate and frame and switches to binary transfer with no handshake
     // on the output (neither CTS, DSR nor XON/XOFF) and input that does not
     // depend on the modem lines. Every other setting stays as the driver
-    // holds it; a setting the driver does not take is a failure.
-    bool setLineSettings(const SerialLineSettings &settings);
-    // Time-outs belong to the device, as a driver keeps them: the last ones
-    // set for a device in this process apply again when it is reopened. On a
-    // device that never had any, transfers wait without limit.
-    bool setTimeouts(const SerialTimeouts &timeouts);
-    bool purgeInput();
+    // holds it.
+    Error setLineSettings(const SerialLineSettings &settings);
+    // Time-outs belong to the device, as the driver keeps them: after a close
+    // and a new open, the last ones set in this process still apply.
+    Error setTimeouts(const SerialTimeouts &timeouts);
+    // Drops what waits in the driver's input queue; output is left alone.
+    Error purgeInput();
 
     // `count` receives the number of bytes moved, also on failure.
-    bool read(char *data, qint64 maxSize, qint64 *count);
-    bool write(const char *data, qint64 size, qint64 *count);
-    // Bytes received by the driver and not read yet.
-    bool inputQueueSize(qint64 *count) const;
+    Error read(char *data, std::int64_t maxSize, std::int64_t *count);
+    Error write(const char *data, std::int64_t size, std::int64_t *count);
+    // Bytes received by the driver and not read yet; 0 when it cannot tell.
+    std::int64_t inputQueueSize() const;
 
-    // The ports the system knows, in its order, as names that Serial::open()
-    // accepts.
-    static QStringList portNames();
+    // The ports the system knows, each once, in its order.
+    static std::vector<std::string> portNames();
+    // The system's message for an error code, in the user's language.
+    static std::string errorText(Error error);
 
 private:
-    Q_DISABLE_COPY(SerialPort)
     struct Data;
     std::unique_ptr<Data> d;
 };
