@@ -11,7 +11,9 @@ public:
 
 Serial::Serial(QObject *parent)
     : QIODevice(parent)
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
     , QMutex(QMutex::Recursive)
+#endif
     , d(new SerialPrivate)
 { }
 

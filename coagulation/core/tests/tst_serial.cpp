@@ -138,15 +138,36 @@ void tst_Serial::identity()
 {
     Serial serial;
     QCOMPARE(serial.metaObject()->className(), "Serial");
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    QCOMPARE(serial.qt_metacast("QRecursiveMutex"),
+             static_cast<void *>(static_cast<QRecursiveMutex *>(&serial)));
+#else
     QCOMPARE(serial.qt_metacast("QMutex"), static_cast<void *>(static_cast<QMutex *>(&serial)));
+#endif
     QVERIFY(serial.isSequential());
     QCOMPARE(serial.handle(), invalidHandle);
     serial.close(); // harmless on a device never opened
     QCOMPARE(serial.handle(), invalidHandle);
 
-    QMutexLocker outer(&serial);
-    QVERIFY(serial.tryLock()); // recursive
-    serial.unlock();
+    // A scoped locker takes the port itself; its owner may take it again,
+    // another thread may not.
+    const auto lockedElsewhere = [&serial] {
+        bool locked = false;
+        std::thread other([&] {
+            locked = serial.tryLock();
+            if (locked)
+                serial.unlock();
+        });
+        other.join();
+        return locked;
+    };
+    {
+        QMutexLocker outer(&serial);
+        QVERIFY(serial.tryLock());
+        serial.unlock();
+        QVERIFY(!lockedElsewhere());
+    }
+    QVERIFY(lockedElsewhere());
 }
 
 void tst_Serial::pathRule_data()
