@@ -1,4 +1,5 @@
 #include "line.h"
+#include "peerprotocol.h"
 
 #include <cstdio>
 #include <fcntl.h>
@@ -6,29 +7,7 @@
 #include <optional>
 #include <sstream>
 
-// The peer reads one request per line from this program's standard output
-// and answers with one line on its standard input: "ok" and the results, or
-// anything else for a failure. Bytes travel in hexadecimal.
 namespace {
-
-std::string toHex(const std::string &bytes)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string hex;
-    for (const unsigned char byte : bytes) {
-        hex += digits[byte >> 4];
-        hex += digits[byte & 15];
-    }
-    return hex;
-}
-
-std::string fromHex(const std::string &hex)
-{
-    std::string bytes;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        bytes += char(std::stoi(hex.substr(i, 2), nullptr, 16));
-    return bytes;
-}
 
 std::optional<std::string> ask(const std::string &request)
 {

@@ -6,9 +6,10 @@
 //   serialport-peer wine tst_serialport.exe [case...]
 //
 // The exit status is the program's. Requests and replies are described in
-// line_remote.cpp.
+// peerprotocol.h.
 
 #include "line.h"
+#include "peerprotocol.h"
 
 #include <cerrno>
 #include <csignal>
@@ -23,25 +24,6 @@
 #include <unistd.h>
 
 namespace {
-
-std::string toHex(const std::string &bytes)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string hex;
-    for (const unsigned char byte : bytes) {
-        hex += digits[byte >> 4];
-        hex += digits[byte & 15];
-    }
-    return hex;
-}
-
-std::string fromHex(const std::string &hex)
-{
-    std::string bytes;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        bytes += char(std::stoi(hex.substr(i, 2), nullptr, 16));
-    return bytes;
-}
 
 // A line seen from Wine as COM<number>.
 class ComPort
