@@ -8,6 +8,8 @@
 #   ./build.sh tsan     the threaded tests under ThreadSanitizer
 #   ./build.sh fuzz [seconds]   each libFuzzer target for a bounded time (default 60 s)
 #   ./build.sh bench    the benchmarks
+#   ./build.sh windows [case...]   the serial port layer cross-built with MinGW-w64
+#                       and its tests run under Wine against pseudo-terminals
 #   ./build.sh editor [dir] the settings editor (needs a display), on the
 #                           installation in dir (default build/editor-installation)
 #   ./build.sh viewer [dir] the curve viewer (needs a display), on the
@@ -20,6 +22,7 @@ cd "$(dirname "$0")"
 
 BASE_PACKAGES=(cmake ninja-build g++ pkg-config qtbase5-dev qtscript5-dev libqt5sql5-sqlite
     qttools5-dev-tools qttools5-dev libqt5charts5-dev)
+WINDOWS_PACKAGES=(cmake ninja-build g++ g++-mingw-w64-x86-64-posix wine wine64)
 
 ensure_packages() {
     local missing=() p
@@ -128,6 +131,26 @@ bench)
         --benchmark_out_format=json "$@"
     python3 bench/report.py < build-bench/bench.json
     ;;
+windows)
+    ensure_packages "${WINDOWS_PACKAGES[@]}"
+    # The port layer needs no Qt: the Linux build holds the far end of each
+    # line (serialport-peer), the MinGW build is the program under test.
+    layer=coagulation/core/tests/serialport
+    [ -f build-windows/linux/build.ninja ] || cmake -S $layer -B build-windows/linux -G Ninja
+    [ -f build-windows/mingw/build.ninja ] || cmake -S $layer -B build-windows/mingw -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake"
+    cmake --build build-windows/linux --target serialport-peer -- -j"$jobs"
+    cmake --build build-windows/mingw -- -j"$jobs"
+    # A prefix of its own, no display, no Mono or Gecko installers; one
+    # wineserver for the whole run keeps each program start short.
+    export WINEPREFIX=$PWD/build-windows/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    mkdir -p "$WINEPREFIX"
+    wineserver -p
+    trap 'wineserver -k' EXIT
+    wineboot -i >/dev/null 2>&1
+    # The users' language: system messages come in Chinese.
+    LC_ALL=zh_CN.UTF-8 ./build-windows/linux/serialport-peer wine build-windows/mingw/tst_serialport.exe "$@"
+    ;;
 editor)
     ensure_packages "${BASE_PACKAGES[@]}"
     configure build
@@ -141,7 +164,7 @@ viewer)
     ./build/examples/curveviewer/coagulation-curve-viewer "${@:-build/demo-installation}"
     ;;
 *)
-    echo "usage: $0 {demo|test|sanitize|tsan|fuzz [seconds]|bench|editor [dir]|viewer [dir]}" >&2
+    echo "usage: $0 {demo|test|sanitize|tsan|fuzz [seconds]|bench|windows|editor [dir]|viewer [dir]}" >&2
     exit 2
     ;;
 esac

@@ -5,7 +5,6 @@
 #include "krglobal.h"
 #include "profile.h"
 #include "installation.h"
-#include "serial.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDir>
@@ -20,9 +19,6 @@
 #include <sqlite3.h>
 
 #include <cstring>
-#include <pty.h>
-#include <termios.h>
-#include <unistd.h>
 #include <utility>
 
 // --- CRC-16 over 1 MiB
@@ -277,122 +273,6 @@ static void BM_sqlite_insert(benchmark::State &state)
     sqlite3_close(db);
 }
 BENCHMARK(BM_sqlite_insert);
-
-// --- Serial transfers over a pseudo-terminal against raw read/write on it
-
-namespace {
-
-struct PtyPair
-{
-    int master = -1;
-    int slave = -1;
-    QString slavePath;
-
-    PtyPair()
-    {
-        char name[256] = {};
-        if (openpty(&master, &slave, name, nullptr, nullptr) != 0)
-            return;
-        termios raw;
-        tcgetattr(slave, &raw);
-        cfmakeraw(&raw);
-        tcsetattr(slave, TCSANOW, &raw);
-        slavePath = QString::fromLocal8Bit(name);
-    }
-    ~PtyPair()
-    {
-        ::close(master);
-        ::close(slave);
-    }
-};
-
-const int chunk = 1024;
-
-template<typename Io>
-bool transferFully(Io io, int fd, char *data, int size)
-{
-    for (int done = 0; done < size;) {
-        const ssize_t n = io(fd, data + done, size_t(size - done));
-        if (n <= 0)
-            return false;
-        done += int(n);
-    }
-    return true;
-}
-
-bool readFully(int fd, char *data)
-{
-    return transferFully(::read, fd, data, chunk);
-}
-
-bool writeFully(int fd, char *data)
-{
-    return transferFully([](int f, char *d, size_t n) { return ::write(f, d, n); }, fd, data,
-                         chunk);
-}
-
-bool openSerial(Serial &serial, const PtyPair &pty)
-{
-    serial.setFileName(pty.slavePath);
-    return serial.open() && serial.setTimeouts(0, 1000, 1000);
-}
-
-// One chunk per iteration, handed to `send` and taken back by `receive`.
-template<typename Send, typename Receive>
-void transfer(benchmark::State &state, Send send, Receive receive)
-{
-    QByteArray out = randomBytes(chunk);
-    QByteArray in(chunk, Qt::Uninitialized);
-    for (auto _ : state) {
-        if (!send(out.data()) || !receive(in.data()))
-            state.SkipWithError("short transfer");
-    }
-    state.SetBytesProcessed(state.iterations() * chunk);
-}
-
-} // namespace
-
-static void BM_serial_write(benchmark::State &state)
-{
-    PtyPair pty;
-    Serial serial;
-    if (!openSerial(serial, pty))
-        return state.SkipWithError("cannot open the pseudo-terminal");
-    transfer(
-        state, [&](char *data) { return serial.write(data, chunk) == chunk; },
-        [&](char *data) { return readFully(pty.master, data); });
-}
-BENCHMARK(BM_serial_write);
-
-static void BM_raw_write(benchmark::State &state)
-{
-    PtyPair pty;
-    transfer(
-        state, [&](char *data) { return writeFully(pty.slave, data); },
-        [&](char *data) { return readFully(pty.master, data); });
-}
-BENCHMARK(BM_raw_write);
-
-static void BM_serial_read(benchmark::State &state)
-{
-    PtyPair pty;
-    Serial serial;
-    if (!openSerial(serial, pty))
-        return state.SkipWithError("cannot open the pseudo-terminal");
-    transfer(
-        state, [&](char *data) { return writeFully(pty.master, data); },
-        [&](char *data) { return serial.read(data, chunk) == chunk; });
-}
-BENCHMARK(BM_serial_read);
-
-static void BM_raw_read(benchmark::State &state)
-{
-    PtyPair pty;
-    transfer(
-        state, [&](char *data) { return writeFully(pty.master, data); },
-        [&](char *data) { return readFully(pty.slave, data); });
-}
-BENCHMARK(BM_raw_read);
 
 int main(int argc, char **argv)
 {

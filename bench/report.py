@@ -24,6 +24,13 @@ PAIRS = [
     ("Serial read, 1 KiB", "BM_serial_read", "BM_raw_read", "read(2) on the same pty"),
 ]
 
+# Measurements held against a stated figure and a goal rather than a reference
+# call: (label, benchmark, reference, median goal, worst goal), in ms.
+GOALS = [
+    ("serial read time-out", "BM_serial_readTimeout/iterations:50/manual_time",
+     "the stated total (constant + n ms)", 2.0, 10.0),
+]
+
 
 def main():
     data = json.load(sys.stdin)
@@ -40,6 +47,21 @@ def main():
             continue
         (t, unit), (r, ref_unit) = times[name], times[ref]
         print(f"| {label} | {t:.4g} {unit} | {ref_label} | {r:.4g} {ref_unit} | {t / r:.2f} |")
+
+    goals = {b["name"]: b for b in data["benchmarks"] if "overshoot_median_ms" in b}
+    print()
+    print("| measurement | reference | median overshoot | worst overshoot | goal | met |")
+    print("|---|---|---:|---:|---|---|")
+    for label, name, ref_label, median_goal, worst_goal in GOALS:
+        goal = f"median \u2264 {median_goal:g} ms, worst \u2264 {worst_goal:g} ms"
+        if name not in goals:
+            print(f"| {label} | {ref_label} | n/a | n/a | {goal} | n/a |")
+            continue
+        b = goals[name]
+        median, worst = b["overshoot_median_ms"], b["overshoot_worst_ms"]
+        met = "yes" if median <= median_goal and worst <= worst_goal else "no"
+        print(f"| {label}, {b['iterations']} reads of {b['stated_ms']:g} ms | {ref_label} "
+              f"| {median:.2f} ms | {worst:.2f} ms | {goal} | {met} |")
 
 
 if __name__ == "__main__":

@@ -24,6 +24,10 @@
 #include <cmath>
 #include <limits>
 
+#ifdef Q_OS_WIN
+#include <QtCore/qt_windows.h>
+#endif
+
 namespace {
 
 // Reads one number of a ratio, [+-]?\d+(?:\.\d*)? with \d any decimal digit
@@ -380,8 +384,13 @@ WaitCursor::~WaitCursor()
 
 void sleep(int milliseconds)
 {
-    if (milliseconds > 0)
-        QThread::msleep(static_cast<unsigned long>(milliseconds));
+    if (milliseconds <= 0)
+        return;
+#ifdef Q_OS_WIN
+    Sleep(DWORD(milliseconds));
+#else
+    QThread::msleep(static_cast<unsigned long>(milliseconds));
+#endif
 }
 
 // Widgets exist only under a QApplication, and only on its thread.

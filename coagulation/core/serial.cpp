@@ -11,7 +11,9 @@ public:
 
 Serial::Serial(QObject *parent)
     : QIODevice(parent)
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
     , QMutex(QMutex::Recursive)
+#endif
     , d(new SerialPrivate)
 { }
 
@@ -47,13 +49,9 @@ bool Serial::open(OpenMode mode)
         qWarning("Serial::open: Serial (%s) is already open", qUtf8Printable(d->fileName));
         return false;
     }
-    // Names go to the port layer in the device namespace; a name that
-    // already is a device path ("\\.\..." or "//...") is passed as it is.
-    QString name = d->fileName;
-    if (!name.startsWith(QLatin1String("\\\\.\\")) && !name.startsWith(QLatin1String("//")))
-        name.prepend(QLatin1String("\\\\.\\"));
-    if (!d->port.open(name, mode & QIODevice::ReadOnly, mode & QIODevice::WriteOnly))
-        return failWithSystemError();
+    const std::string path = SerialPort::devicePath(d->fileName.toStdString());
+    if (const int error = d->port.open(path, mode & ReadOnly, mode & WriteOnly))
+        return failWith(error);
     QIODevice::open(mode);
     return true;
 }
@@ -75,8 +73,8 @@ bool Serial::setSettings(int baudRate, int dataBits, Parity parity, StopBits sto
     line.dataBits = quint8(dataBits);
     line.parity = quint8(parity);
     line.stopBits = quint8(stopBits);
-    if (!d->port.setLineSettings(line))
-        return failWithSystemError();
+    if (const int error = d->port.setLineSettings(line))
+        return failWith(error);
     return true;
 }
 
@@ -84,12 +82,10 @@ bool Serial::setTimeouts(int interval, int readTotal, int writeTotal)
 {
     SerialTimeouts timeouts;
     timeouts.interval = quint32(interval);
-    timeouts.readMultiplier = 1;
     timeouts.readTotal = quint32(readTotal);
-    timeouts.writeMultiplier = 1;
     timeouts.writeTotal = quint32(writeTotal);
-    if (!d->port.setTimeouts(timeouts))
-        return failWithSystemError();
+    if (const int error = d->port.setTimeouts(timeouts))
+        return failWith(error);
     return true;
 }
 
@@ -100,9 +96,7 @@ void Serial::clearInputBuffer()
 
 qint64 Serial::bytesAvailable() const
 {
-    qint64 queued = 0;
-    d->port.inputQueueSize(&queued);
-    return QIODevice::bytesAvailable() + queued;
+    return QIODevice::bytesAvailable() + d->port.inputQueueSize();
 }
 
 bool Serial::isSequential() const
@@ -112,33 +106,30 @@ bool Serial::isSequential() const
 
 qint64 Serial::readData(char *data, qint64 maxSize)
 {
-    qint64 count = 0;
-    if (!d->port.read(data, maxSize, &count))
-        failWithSystemError();
+    std::int64_t count = 0;
+    if (const int error = d->port.read(data, maxSize, &count))
+        failWith(error);
     return count;
 }
 
 qint64 Serial::writeData(const char *data, qint64 size)
 {
-    qint64 count = 0;
-    if (!d->port.write(data, size, &count))
-        failWithSystemError();
+    std::int64_t count = 0;
+    if (const int error = d->port.write(data, size, &count))
+        failWith(error);
     return count;
 }
 
 QStringList Serial::EnumDevices()
 {
     QStringList names;
-    const QStringList known = SerialPort::portNames();
-    for (const QString &name : known) {
-        if (!names.contains(name))
-            names.append(name);
-    }
+    for (const std::string &name : SerialPort::portNames())
+        names.append(QString::fromStdString(name));
     return names;
 }
 
-bool Serial::failWithSystemError()
+bool Serial::failWith(int systemError)
 {
-    setErrorString(qt_error_string(-1));
+    setErrorString(QString::fromStdString(SerialPort::errorText(systemError)));
     return false;
 }

@@ -7,6 +7,7 @@
 #include <QtCore/QMutex>
 #include <QtCore/QScopedPointer>
 #include <QtCore/QStringList>
+#include <QtCore/qglobal.h>
 
 class SerialPrivate;
 
@@ -14,8 +15,14 @@ class SerialPrivate;
 // end by the time-outs set with setTimeouts(). There is no readyRead: a reader
 // polls bytesAvailable() or reads and relies on the time-outs. The object is
 // also a recursive mutex, so that threads sharing the port can lock it around
-// a whole command and answer; Serial itself takes no lock.
+// a whole command and answer (QMutexLocker takes it directly); Serial itself
+// takes no lock. Qt 6 has no recursive QMutex, and a recursive mutex of its
+// own instead.
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+class CORE_EXPORT Serial : public QIODevice, public QRecursiveMutex
+#else
 class CORE_EXPORT Serial : public QIODevice, public QMutex
+#endif
 {
     Q_OBJECT
 
@@ -54,7 +61,8 @@ public:
     static QStringList EnumDevices();
 
 private:
-    bool failWithSystemError();
+    // Sets the error string to the system's message for the error; false.
+    bool failWith(int systemError);
 
     QScopedPointer<SerialPrivate> d;
 };

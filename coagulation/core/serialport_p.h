@@ -2,50 +2,150 @@
 #define SERIALPORT_P_H
 
 //
-//  This header is internal to the library and is not installed.
+//  This header is internal to the library and is not installed. It needs
+//  nothing but the C++ library, so that each system's port layer builds and
+//  is tested on its own.
 //
 
-#include <QtCore/QStringList>
-
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
 #include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
 
 // Rate and character frame of a line, in the codes of Serial.
 struct SerialLineSettings
 {
-    quint32 baudRate = 0; // bits per second
-    quint8 dataBits = 0;
-    quint8 parity = 0; // a Serial::Parity code
-    quint8 stopBits = 0; // a Serial::StopBits code
+    std::uint32_t baudRate = 0; // bits per second
+    std::uint8_t dataBits = 0;
+    std::uint8_t parity = 0; // a Serial::Parity code
+    std::uint8_t stopBits = 0; // a Serial::StopBits code
 };
 
-// A read of n bytes may take readTotal + readMultiplier * n milliseconds and
-// ends early when more than `interval` milliseconds pass between two received
-// bytes (0: no interval limit); a write of n bytes may take writeTotal +
-// writeMultiplier * n milliseconds. A transfer that runs out of time reports
-// what it moved and succeeds.
+// Milliseconds. A read of n bytes ends when all n have arrived, when more than
+// `interval` passes between two received bytes (0: no such limit), or when
+// readTotal + n have passed since it began; a write of n bytes is given
+// writeTotal + n. A transfer that runs out of time reports what it moved and
+// succeeds.
 struct SerialTimeouts
 {
-    quint32 interval = 0;
-    quint32 readMultiplier = 0;
-    quint32 readTotal = 0;
-    quint32 writeMultiplier = 0;
-    quint32 writeTotal = 0;
+    std::uint32_t interval = 0;
+    std::uint32_t readTotal = 0;
+    std::uint32_t writeTotal = 0;
+};
+
+// Lets close() in one thread end the transfers that other threads run on the
+// same port before the system handle is released, so that no transfer ever
+// uses a handle the system may already have given to another file. Every use
+// of the handle runs between enter() and leave(); a transfer that may block
+// names a waiter that the close can wake.
+class SerialTransferGate
+{
+public:
+    // Admits users of a freshly opened handle.
+    void open()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_open = true;
+    }
+    // False when no handle is open or a close has begun.
+    bool enter(std::uintptr_t waiter = 0)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_open)
+            return false;
+        m_users.push_back(waiter);
+        return true;
+    }
+    void leave(std::uintptr_t waiter = 0)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_users.erase(std::find(m_users.begin(), m_users.end(), waiter));
+        if (m_users.empty())
+            m_idle.notify_all();
+    }
+    // Admits no one from now on and returns once every user has left, calling
+    // wake(waiter) for those still inside until they are gone: a waiter may
+    // not have reached its blocking call when it is first woken.
+    template<typename Wake>
+    void close(Wake wake)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_open = false;
+        while (!m_users.empty()) {
+            for (const std::uintptr_t waiter : m_users)
+                wake(waiter);
+            m_idle.wait_for(lock, std::chrono::milliseconds(10));
+        }
+    }
+
+    // One use of the handle, for the lifetime of the object.
+    class Use
+    {
+    public:
+        explicit Use(SerialTransferGate &gate, std::uintptr_t waiter = 0)
+            : m_gate(gate)
+            , m_waiter(waiter)
+            , m_entered(gate.enter(waiter))
+        { }
+        ~Use()
+        {
+            if (m_entered)
+                m_gate.leave(m_waiter);
+        }
+        Use(const Use &) = delete;
+        Use &operator=(const Use &) = delete;
+        explicit operator bool() const { return m_entered; }
+
+    private:
+        SerialTransferGate &m_gate;
+        const std::uintptr_t m_waiter;
+        const bool m_entered;
+    };
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_idle;
+    std::vector<std::uintptr_t> m_users;
+    bool m_open = false;
 };
 
 // One operating-system serial port. There is one implementation of this class
-// per system (serialport_<system>.cpp). Names come in the device namespace
-// form "\\.\name" or as "//..." paths; each system maps them onto its own
-// devices. Every call that returns false leaves the cause where
-// qt_error_string(-1) finds it.
+// per system (serialport_<system>.cpp). Names are UTF-8. An operation that can
+// fail returns the system's error code, 0 on success; errorText() gives its
+// message.
 class SerialPort
 {
 public:
+    // An errno value on POSIX systems, a GetLastError() value on Windows.
+    using Error = int;
+
     SerialPort();
     ~SerialPort(); // releases the port when still held
+    SerialPort(const SerialPort &) = delete;
+    SerialPort &operator=(const SerialPort &) = delete;
 
-    // Opens the named device exclusively, for synchronous transfers. A port
-    // already held is released first.
-    bool open(const QString &name, bool read, bool write);
+    // The path open() takes for a port name: the name with "\\.\" in front,
+    // unless it already begins with "\\.\" or "//". Each system maps such
+    // paths onto its own devices.
+    static std::string devicePath(const std::string &name)
+    {
+        const std::string prefix = "\\\\.\\";
+        if (name.compare(0, prefix.size(), prefix) == 0 || name.compare(0, 2, "//") == 0)
+            return name;
+        return prefix + name;
+    }
+
+    // Opens the device exclusively, for synchronous transfers, and makes sure
+    // that it transfers bytes unchanged. A port already held is released
+    // first.
+    Error open(const std::string &devicePath, bool read, bool write);
+    // May come from another thread while a transfer blocks: the transfer
+    // wakes and fails as cancelled, and the port is released after it has
+    // returned.
     void close();
     // All bits set while no port is held.
     void *handle() const;
@@ -53,25 +153,26 @@ public:
     // Sets rate and frame and switches to binary transfer with no handshake
     // on the output (neither CTS, DSR nor XON/XOFF) and input that does not
     // depend on the modem lines. Every other setting stays as the driver
-    // holds it; a setting the driver does not take is a failure.
-    bool setLineSettings(const SerialLineSettings &settings);
-    // Applies to this open port only: until it is called after an open,
-    // transfers wait without limit.
-    bool setTimeouts(const SerialTimeouts &timeouts);
-    bool purgeInput();
+    // holds it.
+    Error setLineSettings(const SerialLineSettings &settings);
+    // Time-outs belong to the device, as the driver keeps them: after a close
+    // and a new open, the last ones set in this process still apply.
+    Error setTimeouts(const SerialTimeouts &timeouts);
+    // Drops what waits in the driver's input queue; output is left alone.
+    Error purgeInput();
 
     // `count` receives the number of bytes moved, also on failure.
-    bool read(char *data, qint64 maxSize, qint64 *count);
-    bool write(const char *data, qint64 size, qint64 *count);
-    // Bytes received by the driver and not read yet.
-    bool inputQueueSize(qint64 *count) const;
+    Error read(char *data, std::int64_t maxSize, std::int64_t *count);
+    Error write(const char *data, std::int64_t size, std::int64_t *count);
+    // Bytes received by the driver and not read yet; 0 when it cannot tell.
+    std::int64_t inputQueueSize() const;
 
-    // The ports the system knows, in its order, as names that Serial::open()
-    // accepts.
-    static QStringList portNames();
+    // The ports the system knows, each once, in its order.
+    static std::vector<std::string> portNames();
+    // The system's message for an error code, in the user's language.
+    static std::string errorText(Error error);
 
 private:
-    Q_DISABLE_COPY(SerialPort)
     struct Data;
     std::unique_ptr<Data> d;
 };

@@ -1,21 +1,23 @@
 #include "serialport_p.h"
 
-#include <QtCore/QDir>
-#include <QtCore/QElapsedTimer>
-#include <QtCore/QFile>
-#include <QtCore/QFileInfo>
-
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <fstream>
 #include <iterator>
+#include <locale.h>
+#include <map>
+#include <optional>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#ifdef Q_OS_LINUX
+#ifdef __linux__
 #include <sys/sysmacros.h>
 #endif
 #include <termios.h>
@@ -23,28 +25,12 @@
 
 namespace {
 
-// Keeps errno across clean-up calls made after a failure.
-class ErrnoKeeper
-{
-public:
-    ErrnoKeeper()
-        : m_saved(errno)
-    { }
-    ~ErrnoKeeper() { errno = m_saved; }
-
-private:
-    int m_saved;
-};
-
-bool fail(int error)
-{
-    errno = error;
-    return false;
-}
+using Clock = std::chrono::steady_clock;
+using Error = SerialPort::Error;
 
 const struct
 {
-    quint32 rate;
+    std::uint32_t rate;
     speed_t code;
 } speeds[] = {
     {50, B50},           {75, B75},           {110, B110},         {134, B134},
@@ -84,72 +70,148 @@ const tcflag_t binaryInputOff = INLCR | IGNCR | ICRNL | ISTRIP
 const tcflag_t binaryOutputOff = OPOST;
 const tcflag_t binaryLocalOff = ICANON | ECHO | ECHOE | ECHOK | ECHONL | ISIG | IEXTEN;
 
+// Binary transfer on a terminal, with output XON/XOFF off so that those two
+// bytes arrive as data. Rate, frame and the rest stay as the driver has them.
+void makeBinary(termios &state)
+{
+    state.c_iflag &= ~(IXON | binaryInputOff);
+    state.c_oflag &= ~binaryOutputOff;
+    state.c_lflag &= ~binaryLocalOff;
+    // One byte makes the port readable to poll(); the time-outs do the rest.
+    state.c_cc[VMIN] = 1;
+    state.c_cc[VTIME] = 0;
+}
+
+// A terminal keeps the line discipline of its last user, who may have left it
+// editing lines and echoing; a device that is no terminal has none to change.
+Error switchToBinary(int fd)
+{
+    termios state;
+    if (tcgetattr(fd, &state) != 0)
+        return errno == ENOTTY ? 0 : errno;
+    makeBinary(state);
+    return tcsetattr(fd, TCSANOW, &state) == 0 ? 0 : errno;
+}
+
+// The time-outs last set for each device in this process, by canonical path.
+struct
+{
+    std::mutex mutex;
+    std::map<std::string, SerialTimeouts> byDevice;
+} rememberedTimeouts;
+
+// A pipe that close() writes to, so that a transfer waiting in poll() wakes.
+Error openWakePipe(int ends[2])
+{
+    if (pipe(ends) != 0)
+        return errno;
+    for (int i = 0; i < 2; ++i) {
+        fcntl(ends[i], F_SETFD, FD_CLOEXEC);
+        fcntl(ends[i], F_SETFL, O_NONBLOCK);
+    }
+    return 0;
+}
+
+void closeDescriptor(int &fd)
+{
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+
 // The kernel's pseudo-terminal slaves have no line: they always report
 // 8 data bits without parity, whatever was asked.
 bool isPseudoTerminal(int fd)
 {
-#ifdef Q_OS_LINUX
+#ifdef __linux__
     struct stat info;
     if (fstat(fd, &info) != 0 || !S_ISCHR(info.st_mode))
         return false;
     const unsigned int major = ::major(info.st_rdev);
     return major >= 136 && major <= 143; // the Unix 98 pty slave majors
 #else
-    Q_UNUSED(fd)
+    (void)fd;
     return false;
 #endif
 }
 
 // "\\.\name" names a device under /dev, unless the rest is itself a path.
-QByteArray devicePath(const QString &name)
+std::string unixPath(const std::string &devicePath)
 {
-    static const QString devicePrefix = QStringLiteral("\\\\.\\");
-    if (!name.startsWith(devicePrefix))
-        return QFile::encodeName(name);
-    const QString rest = name.mid(devicePrefix.size());
-    if (rest.startsWith(QLatin1Char('/')))
-        return QFile::encodeName(rest);
-    return QFile::encodeName(QLatin1String("/dev/") + rest);
+    const std::string prefix = "\\\\.\\";
+    if (devicePath.compare(0, prefix.size(), prefix) != 0)
+        return devicePath;
+    const std::string rest = devicePath.substr(prefix.size());
+    return rest.compare(0, 1, "/") == 0 ? rest : "/dev/" + rest;
 }
 
-// Milliseconds left of `limit` since `clock` started; INT_MAX stands for "no limit".
-int remaining(const QElapsedTimer &clock, qint64 limit)
+// The end of a time limit of `milliseconds` from `start`, none without a limit.
+std::optional<Clock::time_point> limitEnd(Clock::time_point start, bool limited,
+                                          std::int64_t milliseconds)
 {
-    if (limit < 0)
-        return INT_MAX;
-    return int(qBound<qint64>(0, limit - clock.elapsed(), INT_MAX));
+    if (!limited)
+        return std::nullopt;
+    // A limit beyond some weeks is none in practice, and keeps the clock's
+    // arithmetic in range.
+    const std::int64_t bounded = std::min<std::int64_t>(milliseconds, INT_MAX);
+    return start + std::chrono::milliseconds(bounded);
 }
 
-// Waits up to `timeout` milliseconds (INT_MAX: without end) until the port is
-// ready for `event` or the time runs out. False, with the cause left for
-// qt_error_string(), when the wait failed, the port is gone or the line hung up.
-bool waitUntilReady(int fd, short event, int timeout)
+// Milliseconds left until `end` for poll(): -1 without an end, 0 once passed.
+int timeoutUntil(std::optional<Clock::time_point> end)
 {
-    pollfd entry = {fd, event, 0};
+    if (!end)
+        return -1;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*end - Clock::now()).count();
+    return int(std::clamp<std::int64_t>(left, 0, INT_MAX));
+}
+
+std::optional<Clock::time_point> earlier(std::optional<Clock::time_point> a,
+                                         std::optional<Clock::time_point> b)
+{
+    if (!a || !b)
+        return a ? a : b;
+    return std::min(*a, *b);
+}
+
+// Waits up to `timeout` milliseconds (-1: without end) until the port is ready
+// for `event` or the time runs out (0). Fails when the wait failed, the port is
+// gone, the line hung up, or `wake` became readable (ECANCELED).
+Error waitUntilReady(int fd, int wake, short event, int timeout)
+{
+    pollfd entries[] = {{fd, event, 0}, {wake, POLLIN, 0}};
     int result;
-    while ((result = poll(&entry, 1, timeout == INT_MAX ? -1 : timeout)) < 0) {
+    while ((result = poll(entries, 2, timeout)) < 0) {
         if (errno != EINTR)
-            return false;
+            return errno;
     }
+    if (entries[1].revents)
+        return ECANCELED;
     if (result == 0)
-        return true;
-    if (entry.revents & POLLNVAL)
-        return fail(EBADF);
-    if ((entry.revents & (POLLHUP | POLLERR)) && !(entry.revents & event))
-        return fail(EIO);
-    return true;
+        return 0;
+    const short revents = entries[0].revents;
+    if (revents & POLLNVAL)
+        return EBADF;
+    if ((revents & (POLLHUP | POLLERR)) && !(revents & event))
+        return EIO;
+    return 0;
 }
 
 // Orders "ttyS2" before "ttyS10": by the name's stem, then by its number.
-bool kernelOrder(const QString &a, const QString &b)
+bool kernelOrder(const std::string &a, const std::string &b)
 {
-    const auto split = [](const QString &name) {
-        int digits = name.size();
-        while (digits > 0 && name.at(digits - 1).isDigit())
-            --digits;
-        return std::make_pair(name.left(digits), name.mid(digits).toULongLong());
+    const auto split = [](const std::string &name) {
+        const std::size_t digits = name.find_last_not_of("0123456789") + 1;
+        const std::string number = name.substr(digits);
+        return std::make_pair(name.substr(0, digits),
+                              number.empty() ? 0 : std::strtoull(number.c_str(), nullptr, 10));
     };
     return split(a) < split(b);
+}
+
+bool exists(const std::string &path)
+{
+    return access(path.c_str(), F_OK) == 0;
 }
 
 } // namespace
@@ -157,9 +219,19 @@ bool kernelOrder(const QString &a, const QString &b)
 struct SerialPort::Data
 {
     int fd = -1;
+    int wake[2] = {-1, -1}; // read and write end of the wake pipe
     bool framed = true; // the device keeps data bits and parity as set
-    bool limited = false; // time-outs were set on this open port
+    std::string device; // canonical path, under which the time-outs are kept
+    bool limited = false; // time-outs apply; without them transfers wait on
     SerialTimeouts timeouts;
+    SerialTransferGate gate;
+
+    void release()
+    {
+        closeDescriptor(fd);
+        closeDescriptor(wake[0]);
+        closeDescriptor(wake[1]);
+    }
 };
 
 SerialPort::SerialPort()
@@ -171,7 +243,7 @@ SerialPort::~SerialPort()
     close();
 }
 
-bool SerialPort::open(const QString &name, bool read, bool write)
+SerialPort::Error SerialPort::open(const std::string &devicePath, bool read, bool write)
 {
     close();
     // Access mode 3 is Linux's "ioctl only": a port opened for neither
@@ -179,79 +251,96 @@ bool SerialPort::open(const QString &name, bool read, bool write)
     const int access = read ? (write ? O_RDWR : O_RDONLY) : (write ? O_WRONLY : 3);
     // Non-blocking: opening does not wait for carrier, and every wait of a
     // transfer is a poll() against its own time-outs.
-    const int fd = ::open(devicePath(name).constData(), access | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return false;
+    const std::string path = unixPath(devicePath);
+    d->fd = ::open(path.c_str(), access | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (d->fd < 0)
+        return errno;
+    const auto fail = [this](Error error) {
+        d->release();
+        return error;
+    };
     // The lock keeps out every other opener; TIOCEXCL also those that do not
     // lock (except the administrator). The device need not be a terminal.
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        ErrnoKeeper keep;
-        ::close(fd);
-        return false;
+    if (flock(d->fd, LOCK_EX | LOCK_NB) != 0)
+        return fail(errno);
+    if (const Error error = switchToBinary(d->fd))
+        return fail(error);
+    if (const Error error = openWakePipe(d->wake))
+        return fail(error);
+    char device[PATH_MAX];
+    if (!realpath(path.c_str(), device))
+        return fail(errno);
+    ioctl(d->fd, TIOCEXCL);
+    d->framed = !isPseudoTerminal(d->fd);
+    d->device = device;
+    {
+        std::lock_guard<std::mutex> lock(rememberedTimeouts.mutex);
+        const auto known = rememberedTimeouts.byDevice.find(d->device);
+        d->limited = known != rememberedTimeouts.byDevice.end();
+        if (d->limited)
+            d->timeouts = known->second;
     }
-    ioctl(fd, TIOCEXCL);
-    d->fd = fd;
-    d->framed = !isPseudoTerminal(fd);
-    d->limited = false;
-    return true;
+    d->gate.open();
+    return 0;
 }
 
 void SerialPort::close()
 {
+    d->gate.close([this](std::uintptr_t) {
+        // One byte wakes every poll(); a full pipe already does.
+        const char byte = 0;
+        [[maybe_unused]] const ssize_t written = ::write(d->wake[1], &byte, 1);
+    });
     if (d->fd < 0)
         return;
-    ErrnoKeeper keep;
     ioctl(d->fd, TIOCNXCL);
-    ::close(d->fd);
-    d->fd = -1;
+    d->release();
 }
 
 void *SerialPort::handle() const
 {
-    return reinterpret_cast<void *>(intptr_t(d->fd));
+    return reinterpret_cast<void *>(std::intptr_t(d->fd));
 }
 
-bool SerialPort::setLineSettings(const SerialLineSettings &settings)
+SerialPort::Error SerialPort::setLineSettings(const SerialLineSettings &settings)
 {
+    const SerialTransferGate::Use use(d->gate);
+    if (!use)
+        return EBADF;
     termios state;
     if (tcgetattr(d->fd, &state) != 0)
-        return false;
+        return errno;
 
     const auto rate =
         std::find_if(std::begin(speeds), std::end(speeds),
                      [&settings](const auto &entry) { return entry.rate == settings.baudRate; });
     if (rate == std::end(speeds) || settings.dataBits < 5 || settings.dataBits > 8
         || settings.parity >= std::size(parityCodes) || settings.stopBits > 2)
-        return fail(EINVAL);
+        return EINVAL;
     const tcflag_t parity = parityCodes[settings.parity];
     if (settings.parity > 2 && !(parity & stickParity))
-        return fail(EINVAL);
+        return EINVAL;
     // As on a UART: 1.5 stop bits exist only with 5 data bits, and there
     // the stop-bit flag means 1.5, so 2 cannot be had.
     const bool fiveBits = settings.dataBits == 5;
     if ((settings.stopBits == 1 && !fiveBits) || (settings.stopBits == 2 && fiveBits))
-        return fail(EINVAL);
+        return EINVAL;
 
     if (cfsetispeed(&state, rate->code) != 0 || cfsetospeed(&state, rate->code) != 0)
-        return false;
+        return errno;
     state.c_cflag &= ~(CSIZE | parityMask | CSTOPB | CRTSCTS);
     state.c_cflag |= dataBitCodes[settings.dataBits - 5] | parity | CLOCAL | CREAD;
     if (settings.stopBits != 0)
         state.c_cflag |= CSTOPB;
-    state.c_iflag &= ~(IXON | binaryInputOff);
-    state.c_oflag &= ~binaryOutputOff;
-    state.c_lflag &= ~binaryLocalOff;
-    // One byte makes the port readable to poll(); the time-outs do the rest.
-    state.c_cc[VMIN] = 1;
-    state.c_cc[VTIME] = 0;
+    makeBinary(state);
     if (tcsetattr(d->fd, TCSANOW, &state) != 0)
-        return false;
+        return errno;
 
     // tcsetattr() succeeds when any part of the change took; read back what
     // the driver kept.
     termios kept;
     if (tcgetattr(d->fd, &kept) != 0)
-        return false;
+        return errno;
     tcflag_t checked = CSIZE | parityMask | CSTOPB | CRTSCTS | CLOCAL | CREAD;
     if (!d->framed)
         checked &= ~(CSIZE | PARENB);
@@ -259,66 +348,70 @@ bool SerialPort::setLineSettings(const SerialLineSettings &settings)
         || (kept.c_cflag & checked) != (state.c_cflag & checked)
         || (kept.c_iflag & (IXON | binaryInputOff)) || (kept.c_oflag & binaryOutputOff)
         || (kept.c_lflag & binaryLocalOff))
-        return fail(EINVAL);
-    return true;
+        return EINVAL;
+    return 0;
 }
 
-bool SerialPort::setTimeouts(const SerialTimeouts &timeouts)
+SerialPort::Error SerialPort::setTimeouts(const SerialTimeouts &timeouts)
 {
-    if (fcntl(d->fd, F_GETFD) == -1)
-        return false;
+    const SerialTransferGate::Use use(d->gate);
+    if (!use)
+        return EBADF;
     d->timeouts = timeouts;
     d->limited = true;
-    return true;
+    std::lock_guard<std::mutex> lock(rememberedTimeouts.mutex);
+    rememberedTimeouts.byDevice[d->device] = timeouts;
+    return 0;
 }
 
-bool SerialPort::purgeInput()
+SerialPort::Error SerialPort::purgeInput()
 {
-    return tcflush(d->fd, TCIFLUSH) == 0;
+    const SerialTransferGate::Use use(d->gate);
+    if (!use)
+        return EBADF;
+    return tcflush(d->fd, TCIFLUSH) == 0 ? 0 : errno;
 }
 
-bool SerialPort::read(char *data, qint64 maxSize, qint64 *count)
+SerialPort::Error SerialPort::read(char *data, std::int64_t maxSize, std::int64_t *count)
 {
     *count = 0;
-    const SerialTimeouts &limits = d->timeouts;
-    const qint64 total = d->limited ? limits.readTotal + limits.readMultiplier * maxSize : -1;
-    const qint64 interval = d->limited && limits.interval ? qint64(limits.interval) : -1;
-    QElapsedTimer sinceStart;
-    QElapsedTimer sinceByte; // starts with the first byte
-    sinceStart.start();
+    const SerialTransferGate::Use use(d->gate);
+    if (!use)
+        return EBADF;
+    const auto total = limitEnd(Clock::now(), d->limited, d->timeouts.readTotal + maxSize);
+    const bool paced = d->limited && d->timeouts.interval;
+    std::optional<Clock::time_point> pause; // the interval's end, from the first byte on
     while (*count < maxSize) {
-        const ssize_t got = ::read(d->fd, data + *count, size_t(maxSize - *count));
+        const ssize_t got = ::read(d->fd, data + *count, std::size_t(maxSize - *count));
         if (got > 0) {
             *count += got;
-            sinceByte.start();
+            pause = limitEnd(Clock::now(), paced, d->timeouts.interval);
             continue;
         }
         if (got < 0 && errno == EINTR)
             continue;
         if (got == 0)
-            return fail(EIO); // end of file: the line hung up
+            return EIO; // end of file: the line hung up
         if (errno != EAGAIN)
-            return false;
-        int timeout = remaining(sinceStart, total);
-        if (sinceByte.isValid())
-            timeout = qMin(timeout, remaining(sinceByte, interval));
+            return errno;
+        const int timeout = timeoutUntil(earlier(total, pause));
         if (timeout == 0)
             break;
-        if (!waitUntilReady(d->fd, POLLIN, timeout))
-            return false;
+        if (const Error error = waitUntilReady(d->fd, d->wake[0], POLLIN, timeout))
+            return error;
     }
-    return true;
+    return 0;
 }
 
-bool SerialPort::write(const char *data, qint64 size, qint64 *count)
+SerialPort::Error SerialPort::write(const char *data, std::int64_t size, std::int64_t *count)
 {
     *count = 0;
-    const SerialTimeouts &limits = d->timeouts;
-    const qint64 total = d->limited ? limits.writeTotal + limits.writeMultiplier * size : -1;
-    QElapsedTimer sinceStart;
-    sinceStart.start();
+    const SerialTransferGate::Use use(d->gate);
+    if (!use)
+        return EBADF;
+    const auto total = limitEnd(Clock::now(), d->limited, d->timeouts.writeTotal + size);
     while (*count < size) {
-        const ssize_t put = ::write(d->fd, data + *count, size_t(size - *count));
+        const ssize_t put = ::write(d->fd, data + *count, std::size_t(size - *count));
         if (put > 0) {
             *count += put;
             continue;
@@ -326,43 +419,62 @@ bool SerialPort::write(const char *data, qint64 size, qint64 *count)
         if (put < 0 && errno == EINTR)
             continue;
         if (put < 0 && errno != EAGAIN)
-            return false;
-        const int timeout = remaining(sinceStart, total);
+            return errno;
+        const int timeout = timeoutUntil(total);
         if (timeout == 0)
             break;
-        if (!waitUntilReady(d->fd, POLLOUT, timeout))
-            return false;
+        if (const Error error = waitUntilReady(d->fd, d->wake[0], POLLOUT, timeout))
+            return error;
     }
-    return true;
+    return 0;
 }
 
-bool SerialPort::inputQueueSize(qint64 *count) const
+std::int64_t SerialPort::inputQueueSize() const
 {
+    const SerialTransferGate::Use use(d->gate);
     int queued = 0;
-    if (ioctl(d->fd, FIONREAD, &queued) != 0)
-        return false;
-    *count = queued;
-    return true;
+    if (!use || ioctl(d->fd, FIONREAD, &queued) != 0)
+        return 0;
+    return queued;
 }
 
-QStringList SerialPort::portNames()
+std::vector<std::string> SerialPort::portNames()
 {
     // Every terminal the kernel has a driver for, except the UART slots that
     // serial-core registers without a UART behind them (port type 0), and
     // those without a device node here.
-    const QDir sysfs(QStringLiteral("/sys/class/tty"));
-    QStringList names;
-    const QStringList entries = sysfs.entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
-    for (const QString &entry : entries) {
-        const QString base = sysfs.filePath(entry);
-        if (!QFileInfo::exists(base + QLatin1String("/device/driver")))
+    const std::string sysfs = "/sys/class/tty/";
+    std::vector<std::string> names;
+    DIR *const entries = opendir(sysfs.c_str());
+    if (!entries)
+        return names;
+    while (const dirent *entry = readdir(entries)) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == ".." || !exists(sysfs + name + "/device/driver"))
             continue;
-        QFile type(base + QLatin1String("/type"));
-        if (type.open(QIODevice::ReadOnly) && type.readAll().trimmed() == "0")
+        std::string type;
+        if (std::ifstream(sysfs + name + "/type") >> type && type == "0")
             continue;
-        if (QFileInfo::exists(QLatin1String("/dev/") + entry))
-            names.append(entry);
+        if (exists("/dev/" + name))
+            names.push_back(name);
     }
+    closedir(entries);
     std::sort(names.begin(), names.end(), kernelOrder);
     return names;
+}
+
+std::string SerialPort::errorText(Error error)
+{
+    // The message comes in the language of the user's locale and in its
+    // character set; the same locale with UTF-8 characters gives it in UTF-8.
+    const locale_t current = duplocale(uselocale(locale_t(nullptr)));
+    const locale_t utf8 = current ? newlocale(LC_CTYPE_MASK, "C.UTF-8", current) : nullptr;
+    if (!utf8) {
+        if (current)
+            freelocale(current);
+        return std::strerror(error);
+    }
+    const std::string text = strerror_l(error, utf8);
+    freelocale(utf8);
+    return text;
 }

@@ -1,0 +1,241 @@
+#include "serialport_p.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cwchar>
+
+namespace {
+
+using Error = SerialPort::Error;
+
+Error lastError()
+{
+    return Error(GetLastError());
+}
+
+std::wstring toUtf16(const std::string &text)
+{
+    const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0);
+    std::wstring wide(std::size_t(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), wide.data(), size);
+    return wide;
+}
+
+std::string toUtf8(const std::wstring &text)
+{
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0,
+                                         nullptr, nullptr);
+    std::string narrow(std::size_t(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), narrow.data(), size, nullptr,
+                        nullptr);
+    return narrow;
+}
+
+// Ends the synchronous transfer that a thread runs on the port. Other uses of
+// the handle do not block and name no thread.
+void cancelTransfer(std::uintptr_t threadId)
+{
+    if (const HANDLE thread = OpenThread(THREAD_TERMINATE, FALSE, DWORD(threadId))) {
+        CancelSynchronousIo(thread);
+        CloseHandle(thread);
+    }
+}
+
+// ReadFile and WriteFile take a 32-bit count; a longer transfer moves less.
+DWORD transferCount(std::int64_t size)
+{
+    return DWORD(std::min<std::int64_t>(size, MAXDWORD));
+}
+
+class RegistryKey
+{
+public:
+    RegistryKey(HKEY parent, const wchar_t *path)
+    {
+        if (RegOpenKeyExW(parent, path, 0, KEY_READ, &m_key) != ERROR_SUCCESS)
+            m_key = nullptr;
+    }
+    ~RegistryKey()
+    {
+        if (m_key)
+            RegCloseKey(m_key);
+    }
+    RegistryKey(const RegistryKey &) = delete;
+    RegistryKey &operator=(const RegistryKey &) = delete;
+    operator HKEY() const { return m_key; }
+
+private:
+    HKEY m_key = nullptr;
+};
+
+} // namespace
+
+struct SerialPort::Data
+{
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    SerialTransferGate gate;
+};
+
+SerialPort::SerialPort()
+    : d(new Data)
+{ }
+
+SerialPort::~SerialPort()
+{
+    close();
+}
+
+SerialPort::Error SerialPort::open(const std::string &devicePath, bool read, bool write)
+{
+    close();
+    // The port's driver keeps its time-outs and always transfers binary, so
+    // opening is all there is to do.
+    SECURITY_ATTRIBUTES security = {sizeof security, nullptr, FALSE};
+    const DWORD access = (read ? GENERIC_READ : 0) | (write ? GENERIC_WRITE : 0);
+    d->handle = CreateFileW(toUtf16(devicePath).c_str(), access, 0, &security, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (d->handle == INVALID_HANDLE_VALUE)
+        return lastError();
+    d->gate.open();
+    return 0;
+}
+
+void SerialPort::close()
+{
+    d->gate.close(cancelTransfer);
+    if (d->handle == INVALID_HANDLE_VALUE)
+        return;
+    CloseHandle(d->handle);
+    d->handle = INVALID_HANDLE_VALUE;
+}
+
+void *SerialPort::handle() const
+{
+    return d->handle;
+}
+
+SerialPort::Error SerialPort::setLineSettings(const SerialLineSettings &settings)
+{
+    const SerialTransferGate::Use use(d->gate);
+    if (!use)
+        return ERROR_INVALID_HANDLE;
+    DCB state = {};
+    state.DCBlength = sizeof state;
+    if (!GetCommState(d->handle, &state))
+        return lastError();
+    state.BaudRate = settings.baudRate;
+    state.ByteSize = settings.dataBits;
+    state.Parity = settings.parity;
+    state.StopBits = settings.stopBits;
+    state.fBinary = TRUE;
+    state.fOutxCtsFlow = FALSE;
+    state.fOutxDsrFlow = FALSE;
+    state.fDsrSensitivity = FALSE;
+    state.fOutX = FALSE;
+    return SetCommState(d->handle, &state) ? 0 : lastError();
+}
+
+SerialPort::Error SerialPort::setTimeouts(const SerialTimeouts &timeouts)
+{
+    const SerialTransferGate::Use use(d->gate);
+    if (!use)
+        return ERROR_INVALID_HANDLE;
+    COMMTIMEOUTS limits = {};
+    limits.ReadIntervalTimeout = timeouts.interval;
+    limits.ReadTotalTimeoutMultiplier = 1;
+    limits.ReadTotalTimeoutConstant = timeouts.readTotal;
+    limits.WriteTotalTimeoutMultiplier = 1;
+    limits.WriteTotalTimeoutConstant = timeouts.writeTotal;
+    return SetCommTimeouts(d->handle, &limits) ? 0 : lastError();
+}
+
+SerialPort::Error SerialPort::purgeInput()
+{
+    const SerialTransferGate::Use use(d->gate);
+    if (!use)
+        return ERROR_INVALID_HANDLE;
+    return PurgeComm(d->handle, PURGE_RXCLEAR) ? 0 : lastError();
+}
+
+SerialPort::Error SerialPort::read(char *data, std::int64_t maxSize, std::int64_t *count)
+{
+    *count = 0;
+    const SerialTransferGate::Use use(d->gate, GetCurrentThreadId());
+    if (!use)
+        return ERROR_INVALID_HANDLE;
+    DWORD moved = 0;
+    const BOOL done = ReadFile(d->handle, data, transferCount(maxSize), &moved, nullptr);
+    *count = moved;
+    return done ? 0 : lastError();
+}
+
+SerialPort::Error SerialPort::write(const char *data, std::int64_t size, std::int64_t *count)
+{
+    *count = 0;
+    const SerialTransferGate::Use use(d->gate, GetCurrentThreadId());
+    if (!use)
+        return ERROR_INVALID_HANDLE;
+    DWORD moved = 0;
+    const BOOL done = WriteFile(d->handle, data, transferCount(size), &moved, nullptr);
+    *count = moved;
+    return done ? 0 : lastError();
+}
+
+std::int64_t SerialPort::inputQueueSize() const
+{
+    const SerialTransferGate::Use use(d->gate);
+    COMSTAT status = {};
+    DWORD errors = 0;
+    if (use)
+        ClearCommError(d->handle, &errors, &status);
+    return status.cbInQue;
+}
+
+std::vector<std::string> SerialPort::portNames()
+{
+    std::vector<std::string> names;
+    const RegistryKey key(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM");
+    DWORD count = 0;
+    DWORD longestName = 0; // characters
+    DWORD longestData = 0; // bytes
+    if (!key
+        || RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count,
+                            &longestName, &longestData, nullptr, nullptr)
+            != ERROR_SUCCESS)
+        return names;
+    std::vector<wchar_t> name(longestName + 1);
+    std::vector<wchar_t> data(longestData + 1);
+    for (DWORD index = 0; index < count; ++index) {
+        DWORD nameLength = longestName + 1;
+        DWORD dataSize = 2 * longestData + 2;
+        DWORD type = 0;
+        if (RegEnumValueW(key, index, name.data(), &nameLength, nullptr, &type,
+                          reinterpret_cast<BYTE *>(data.data()), &dataSize)
+                != ERROR_SUCCESS
+            || type != REG_SZ)
+            continue;
+        // The data of a string value need not end in a zero of its own.
+        const std::wstring port(data.data(), wcsnlen(data.data(), dataSize / sizeof(wchar_t)));
+        const std::string portName = toUtf8(port);
+        if (std::find(names.begin(), names.end(), portName) == names.end())
+            names.push_back(portName);
+    }
+    return names;
+}
+
+std::string SerialPort::errorText(Error error)
+{
+    wchar_t *buffer = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, DWORD(error), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+        reinterpret_cast<wchar_t *>(&buffer), 0, nullptr);
+    std::wstring text(buffer ? buffer : L"", length);
+    LocalFree(buffer);
+    // The system's messages end in a line break.
+    text.erase(text.find_last_not_of(L" \t\r\n") + 1);
+    if (text.empty())
+        return "Unknown error " + std::to_string(error);
+    return toUtf8(text);
+}
