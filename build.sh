@@ -12,6 +12,7 @@
 #                       and its tests run under Wine against pseudo-terminals
 #   ./build.sh editor [dir] the settings editor (needs a display), on the
 #                           installation in dir (default build/editor-installation)
+#   ./build.sh docs     the API reference (Doxygen), warning-free or failing
 #   ./build.sh viewer [dir] the curve viewer (needs a display), on the
 #                           installation in dir (default build/demo-installation)
 #
@@ -157,6 +158,12 @@ editor)
     cmake --build build --target coagulation-settings-editor -- -j"$jobs"
     ./build/examples/settingseditor/coagulation-settings-editor "${@:-build/editor-installation}"
     ;;
+docs)
+    ensure_packages "${BASE_PACKAGES[@]}" doxygen
+    configure build
+    cmake --build build --target docs
+    echo "API reference: build/docs/html/index.html"
+    ;;
 viewer)
     ensure_packages "${BASE_PACKAGES[@]}"
     configure build
@@ -164,7 +171,7 @@ viewer)
     ./build/examples/curveviewer/coagulation-curve-viewer "${@:-build/demo-installation}"
     ;;
 *)
-    echo "usage: $0 {demo|test|sanitize|tsan|fuzz [seconds]|bench|windows|editor [dir]|viewer [dir]}" >&2
+    echo "usage: $0 {demo|test|sanitize|tsan|fuzz [seconds]|bench|windows|editor [dir]|viewer [dir]|docs}" >&2
     exit 2
     ;;
 esac

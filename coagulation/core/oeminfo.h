@@ -6,8 +6,10 @@
 #include <QtCore/QObject>
 #include <QtCore/QString>
 
-// The branding texts. Each passes through tr() in the context "OemInfo", so a
-// translation file holding that context rebrands the application.
+/**
+ * The branding texts. Each passes through tr() in the context "OemInfo", so a
+ * translation file holding that context rebrands the application.
+ */
 class CORE_EXPORT OemInfo : public QObject
 {
     Q_OBJECT
@@ -18,7 +20,7 @@ public:
     static QString oemIdText();
     static QString organizationName();
     static QString krApplicationName();
-    // Rich text with %1 for the title and %2 for the version.
+    /** Rich text with %1 for the title and %2 for the version. */
     static QString krAboutText();
     static QString reportDesignerApplicationName();
 };

@@ -15,11 +15,19 @@
 
 class ProfilePrivate;
 
-// The typed display and workflow settings, in declaration order, as (type, name).
-// Each name is also the setting's key, so a typed accessor and value()/setValue()
-// with that key reach the same entry. The library itself reads the sample
-// prefixes, the result texts and flags and the result colours, each with its
-// own default; the others are the application's.
+/**
+ * @file profile.h
+ * The settings store and the four database connections.
+ */
+
+/**
+ * The typed display and workflow settings, in declaration order, as (type,
+ * name). Each name is also the setting's key, so a typed accessor and
+ * value()/setValue() with that key reach the same entry. The library itself
+ * reads the sample prefixes, the result texts and flags and the result
+ * colours, each with its own default (Profile::libraryDefault()); the others
+ * are the application's.
+ */
 #define PROFILE_TYPED_SETTINGS(X) \
     X(QString, statim_sample_prefix) \
     X(QString, qc_sample_prefix) \
@@ -50,69 +58,118 @@ class ProfilePrivate;
     X(QString, hospital) \
     X(bool, is_touch_screen)
 
-// The application's persistent settings and its four database connections.
-//
-// Start-up reads the "db" group of settings.ini in the current directory, finds
-// the profile database in ".", the executable's directory or "release", opens
-// the connections "profile.db", "data.db", "qc.db" and "syslog.db" (all in the
-// profile database's directory) and loads the table `profile` into memory.
-// Problems are shown in a warning box and start-up goes on.
-//
-// Reads come from memory only. A persisted change is stored by a slot on the
-// store's own change signal, so it is written in the thread that owns the
-// store: at once when made there, queued to that thread otherwise. Whatever
-// order the queued stores run in, the table ends with the last persisted value
-// of each key; stores still queued when the application quits or the store is
-// destroyed are written then.
+/**
+ * The application's persistent settings and its four database connections.
+ *
+ * @par Start-up
+ * The first Profile::instance() (or a constructor) reads the group "db" of
+ * `settings.ini` in the current directory (only there), finds the profile
+ * database (by default "profile.db") in ".", the executable's directory or
+ * "release", in that order, registers and opens the connections
+ * "profile.db", "data.db", "qc.db" and "syslog.db" (the other three joined to
+ * the directory where the profile database was found) and loads the table
+ * `profile` into memory. Each problem is shown in a modal warning box with
+ * an Ok button, and start-up goes on: without a QApplication, or off its
+ * thread, the text goes to the warning channel instead (see warning()).
+ * Installation::layOut() makes a directory that starts without problems.
+ *
+ * Calls elsewhere in the library that start the store on first use:
+ * AnalysisResult::toString(), prefix(), suffix(), foregroundRole(), the
+ * constructor from text and fromString(); ClotCurve::save(), store(),
+ * load() and latestVersion(); nextSampleNo() and samplePrefix().
+ *
+ * @par Reading and writing
+ * Reads come from memory only, from any thread. A persisted change is stored
+ * by a slot on the store's own change signal, so it is written in the thread
+ * that owns the store: at once when made there, queued to that thread
+ * otherwise. Whatever order the queued stores run in, the table ends with
+ * the last persisted value of each key; stores still queued when the
+ * application quits or the store is destroyed are written then. A failed
+ * store writes a warning line and leaves memory as set.
+ *
+ * Values keep their type in memory. In the table, numbers, text, byte
+ * arrays, dates and times are stored as the SQL driver binds them and come
+ * back with the driver's type after a restart (an int as a 64-bit integer);
+ * a colour is stored as "#rrggbb" (no alpha); lists, maps, geometry and any
+ * other type with QDataStream operators are stored as a tagged blob and
+ * come back as they were. A type with no stored form stays in memory and
+ * its store writes a warning line.
+ *
+ * @par Typed settings
+ * For each entry N of type T of PROFILE_TYPED_SETTINGS there are
+ * `void set_N(const T &value, bool persist = true)`, which is
+ * setValue(N, value, persist), and `T N(const T &defaultValue)`, which is
+ * value(N, defaultValue) converted to T; a stored form that does not
+ * convert gives the empty T, not the default.
+ */
 class CORE_EXPORT Profile : public QObject
 {
     Q_OBJECT
 
 public:
+    /** A store of its own, started at once as instance() starts its store. */
     explicit Profile(QObject *parent = nullptr);
+    /** As above, with @p defaultProfileFile in place of "profile.db". */
     explicit Profile(const QString &defaultProfileFile, QObject *parent = nullptr);
     ~Profile() override;
 
-    // The process-wide store. The first call, made from the user-interface
-    // thread after the application object exists, runs start-up; the store is
-    // destroyed at process exit, after it has written what is still queued.
-    // The store is in place before any start-up problem is shown, so a call
-    // made while such a box is open gets the same store. A call made later
-    // during exit (from another static object's destructor, say) gets a store
-    // that answers from the last values in memory and stores nothing; each
-    // such call writes a warning line.
+    /**
+     * The process-wide store. The first call, made from the user-interface
+     * thread after the application object exists, runs start-up (and may
+     * show its boxes); the store is destroyed at process exit, after it has
+     * written what is still queued. The store is in place before any
+     * start-up problem is shown, so a call made while such a box is open
+     * gets the same store. A call made later during exit (from another
+     * static object's destructor, say) gets a store that answers from the
+     * last values in memory and stores nothing; each such call writes a
+     * warning line.
+     */
     static Profile &instance();
 
-    // The stored value, or defaultValue when the key is unknown or holds an
-    // invalid variant. An unknown key is recorded (in memory only) and is
-    // listed by keys() from then on.
+    /**
+     * The stored value, or @p defaultValue when the key is unknown or holds
+     * an invalid variant. An unknown key is recorded (in memory only) and is
+     * listed by keys() from then on. Any thread.
+     */
     QVariant value(const QString &key, const QVariant &defaultValue = QVariant());
-    // The first key's value if valid, else the second key's value or defaultValue.
+    /** The first key's value if valid, else the second key's value or @p defaultValue. */
     QVariant value2(const QString &key, const QString &fallbackKey,
                     const QVariant &defaultValue = QVariant());
-    // Sets the value in memory; with persist (the default) it is also stored in
-    // the table, and an invalid value deletes the key's row.
+    /**
+     * Sets the value in memory; with @p persist (the default) it is also
+     * stored in the table, and an invalid value deletes the key's row. Any
+     * thread; the table is written in the store's own thread.
+     */
     void setValue(const QString &key, const QVariant &value, bool persist = true);
-    // Forgets the key and deletes its row, whether or not the key was known.
+    /** Forgets the key and deletes its row, whether or not the key was known. */
     void remove(const QString &key);
     QStringList keys() const;
 
-    // The current directory as it was when start-up began.
+    /** The current directory as it was when start-up began. */
     QDir workdir() const;
 
-    // The thread that ran start-up gets the four named connections. Any other
-    // thread gets a connection of its own to the same file, opened on its
-    // first use and closed and removed when that thread finishes; concurrent
-    // writers wait for each other up to the busy time-out (30 s).
+    /**
+     * @name Database connections
+     * The thread that ran start-up gets the four named connections. Any
+     * other thread gets a connection of its own to the same file, opened on
+     * its first use and closed and removed when that thread finishes;
+     * concurrent writers wait for each other up to the busy time-out (30 s).
+     * Without a profile database (start-up's first problem) each is an
+     * invalid connection.
+     */
+    ///@{
     QSqlDatabase database() const;
     QSqlDatabase dataDatabase() const;
     QSqlDatabase qcDatabase() const;
     QSqlDatabase syslogDatabase() const;
+    ///@}
 
-    // The default that the library's own readers pass for the typed setting
-    // `key` (the result texts, flags and colours and the sample prefixes),
-    // texts translated at the time of the call; an invalid variant for the
-    // settings that only the application reads and for any other key.
+    /**
+     * The default that the library's own readers pass for the typed setting
+     * @p key (the result texts, flags and colours and the sample prefixes),
+     * texts translated at the time of the call; an invalid variant for the
+     * settings that only the application reads and for any other key.
+     */
     static QVariant libraryDefault(const QString &key);
 
     // For each typed setting N of type T:
@@ -126,7 +183,9 @@ public:
 #undef PROFILE_DECLARE_SETTING
 
 Q_SIGNALS:
+    /** Emitted by every persisting setValue(), in the thread that made the change. */
     void valueChanged(const QString &key, const QVariant &value);
+    /** Emitted by every remove(), in the thread that made the change. */
     void keyRemoved(const QString &key);
 
 private Q_SLOTS:

@@ -12,23 +12,29 @@
 class PropertyItemModel;
 class PropertyItemPrivate;
 
-// One node of a name/value tree. An item owns its children; attached to a
-// PropertyItemModel it announces every change of structure and value through
-// that model. Application item classes derive from it, so the order of the
-// virtual operations below must stay as it is.
+/**
+ * One node of a name/value tree. An item owns its children; attached to a
+ * PropertyItemModel it announces every change of structure and value through
+ * that model. Application item classes derive from it, so the order of the
+ * virtual operations below must stay as it is.
+ */
 class CORE_EXPORT PropertyItem
 {
 public:
     PropertyItem();
     PropertyItem(const QString &name, const QVariant &value);
-    // Copies carry the name, the role values and the flags only: the copy is
-    // a free item without parent, model or children, and assigning leaves the
-    // target where it stands in its tree. Sharing the child pointers would let
-    // both items delete the same children.
+    /**
+     * Copies carry the name, the role values and the flags only: the copy is
+     * a free item without parent, model or children, and assigning leaves the
+     * target where it stands in its tree. Sharing the child pointers would let
+     * both items delete the same children.
+     */
     PropertyItem(const PropertyItem &other);
     PropertyItem &operator=(const PropertyItem &other);
-    // A destroyed item first leaves the list of a parent that still holds it,
-    // then deletes its subtree.
+    /**
+     * A destroyed item first leaves the list of a parent that still holds it,
+     * then deletes its subtree.
+     */
     virtual ~PropertyItem();
 
     virtual int type() const;
@@ -57,13 +63,15 @@ public:
     QModelIndex index() const;
     QModelIndex valueIndex() const;
 
-    // An item listed elsewhere is taken out of its old parent first, then
-    // inserted here. Null items, items already listed here, this item and its
-    // ancestors, and a model's root item are refused with a warning and leave
-    // the tree untouched.
+    /**
+     * An item listed elsewhere is taken out of its old parent first, then
+     * inserted here. Null items, items already listed here, this item and its
+     * ancestors, and a model's root item are refused with a warning and leave
+     * the tree untouched.
+     */
     void append(PropertyItem *item);
     void insert(int position, PropertyItem *item);
-    // The removed item and its subtree are free again and belong to the caller.
+    /** The removed item and its subtree are free again and belong to the caller. */
     void remove(PropertyItem *item);
 
 protected:
@@ -79,8 +87,10 @@ private:
     QScopedPointer<PropertyItemPrivate> d;
 };
 
-// A two-column tree model over an invisible root item: column 0 shows each
-// item's name, column 1 its value. Only name cells have children.
+/**
+ * A two-column tree model over an invisible root item: column 0 shows each
+ * item's name, column 1 its value. Only name cells have children.
+ */
 class CORE_EXPORT PropertyItemModel : public QAbstractItemModel
 {
     Q_OBJECT
