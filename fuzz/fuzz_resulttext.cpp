@@ -5,9 +5,9 @@
 // white space. Beyond that, a number that parses must print and parse again
 // to the same number.
 #include "analysisresult.h"
+#include "installation.h"
 #include "profile.h"
 #include "resulttextreference.h"
-#include "installation.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDir>
@@ -32,6 +32,7 @@ const char *const configurations[][7] = {
     {" ", " M", "M", "M", " ", "↑ ", " 不凝"},
     {"*", "(.)", "[", "\\", "$", "^|", "?"},
     {"", "", "", "", "", "", ""},
+    {nullptr, "1３", nullptr, " ", "٣1", "1", " "},
 };
 constexpr int configurationCount = int(sizeof configurations / sizeof configurations[0]);
 

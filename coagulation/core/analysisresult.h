@@ -269,7 +269,8 @@ public:
 
     /** LessThan gives LowerReportLimitFlag, GreaterThan UpperReportLimitFlag, others nothing. */
     static kr::ResultFlags errorFlags(ErrorCode error);
-    /** GreaterThan if the upper report bit is set, else LessThan for the lower one, else ValidNumber. */
+    /** GreaterThan if the upper report bit is set, else LessThan for the lower one, else
+     * ValidNumber. */
     static ErrorCode errorCode(int flags);
     static ErrorCode opposite(ErrorCode error);
     static bool isNullValue(double value);

@@ -1,5 +1,6 @@
 #include "displaysettings_p.h"
 
+#include "perthread_p.h"
 #include "profile.h"
 #include "profile_p.h"
 
@@ -80,7 +81,7 @@ const kr::ResultFlag DisplaySettings::markFlags[MarkCount] = {
     kr::UpperReportLimitFlag, kr::LowerMarkLimitFlag, kr::UpperMarkLimitFlag,
 };
 
-const DisplaySettings &DisplaySettings::current()
+DisplaySettings::Current::Current()
 {
     struct Snapshot
     {
@@ -88,16 +89,22 @@ const DisplaySettings &DisplaySettings::current()
         quint64 changes = 0;
         DisplaySettings settings;
     };
-    thread_local Snapshot snapshot;
     Profile &profile = Profile::instance();
+    Snapshot *snapshot = PerThread<Snapshot>::get();
+    if (!snapshot) {
+        // The thread is ending and keeps no snapshot any more.
+        m_own = readSettings(profile);
+        m_settings = &*m_own;
+        return;
+    }
     const quint64 changes = ProfilePrivate::changeCount();
-    if (snapshot.store != &profile || snapshot.changes != changes) {
+    if (snapshot->store != &profile || snapshot->changes != changes) {
         // The count is taken before reading, so a change made meanwhile is
         // read at the next call. (The first reading records the keys in the
         // store, which is a change of its own: one more reading follows.)
-        snapshot.settings = readSettings(profile);
-        snapshot.store = &profile;
-        snapshot.changes = changes;
+        snapshot->settings = readSettings(profile);
+        snapshot->store = &profile;
+        snapshot->changes = changes;
     }
-    return snapshot.settings;
+    m_settings = &snapshot->settings;
 }

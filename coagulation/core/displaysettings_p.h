@@ -10,6 +10,8 @@
 #include <QtCore/QString>
 #include <QtCore/QVariant>
 
+#include <optional>
+
 // The texts, marks and colours that result cells are made of, as the
 // settings store and the installed translations give them.
 //
@@ -43,8 +45,8 @@ struct DisplaySettings
 
     static const kr::ResultFlag markFlags[MarkCount];
 
-    // The snapshot of this thread, refreshed when it is out of date.
-    static const DisplaySettings &current();
+    // The settings in force (see below).
+    class Current;
 
     QString marks[MarkCount];
     QString notClotted;
@@ -56,6 +58,21 @@ struct DisplaySettings
     // no character: text then splits at the borders of its character runs.
     bool plain = false;
     QString leadingCharacters, wordCharacters, arrowCharacters;
+};
+
+// The settings in force: this thread's snapshot, refreshed when out of date
+// (or, while the thread ends, a reading of its own). Starts the settings
+// store on first use.
+class DisplaySettings::Current
+{
+public:
+    Current();
+    const DisplaySettings &operator*() const { return *m_settings; }
+    const DisplaySettings *operator->() const { return m_settings; }
+
+private:
+    const DisplaySettings *m_settings;
+    std::optional<DisplaySettings> m_own;
 };
 
 #endif // DISPLAYSETTINGS_P_H

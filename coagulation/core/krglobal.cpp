@@ -452,11 +452,13 @@ static QMessageBox::StandardButton showMessage(QMessageBox::Icon icon, const QSt
                                               buttons, topLevelWidget()));
     if (defaultButton != QMessageBox::NoButton)
         box->setDefaultButton(defaultButton);
-    const int answer = box->exec();
+    const auto answer = QMessageBox::StandardButton(box->exec());
     if (!box)
-        return escape; // closed without a choice
+        return escape; // deleted with its owner
     delete box.data();
-    return QMessageBox::StandardButton(answer);
+    // No button ends the box when its event loop is ended from outside
+    // (QCoreApplication::quit()): closed without a choice, too.
+    return answer == QMessageBox::NoButton ? escape : answer;
 }
 
 QMessageBox::StandardButton information(const QString &text, QMessageBox::StandardButtons buttons,

@@ -3,12 +3,14 @@
 
 #include "corelogging_p.h"
 #include "krglobal.h"
+#include "perthread_p.h"
 #include "storedvalue_p.h"
 #include "threadconnections_p.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDebug>
 #include <QtCore/QEvent>
+#include <QtCore/QSet>
 #include <QtCore/QSettings>
 #include <QtCore/QThread>
 #include <QtSql/QSqlError>
@@ -90,13 +92,14 @@ protected:
 
 } // namespace
 
-void ProfilePrivate::warnIfLate(const char *function, const QString &key) const
+void ProfilePrivate::warnIfUnstored(const char *function, const QString &key) const
 {
-    if (late)
+    if (late || closed)
         qCWarning(lcCore).noquote()
-            << QStringLiteral("Profile::%1: \"%2\" is not stored: the settings store was "
-                              "destroyed at exit")
-                   .arg(QLatin1String(function), key);
+            << QStringLiteral("Profile::%1: \"%2\" is not stored: %3")
+                   .arg(QLatin1String(function), key,
+                        late ? QStringLiteral("the settings store was destroyed at exit")
+                             : QStringLiteral("the application object has been destroyed"));
 }
 
 Profile::Profile(QObject *parent)
@@ -126,7 +129,10 @@ Profile::Profile(std::unique_ptr<ProfilePrivate> &&dd)
 
 Profile::~Profile()
 {
-    storePending();
+    if (d) {
+        d->setOpen(false);
+        d->storePending();
+    }
     ProfilePrivate::changed();
 }
 
@@ -240,7 +246,8 @@ void Profile::init(const QString &defaultProfileFile)
     connect(this, &Profile::keyRemoved, this, &Profile::removeKey);
     // Stores still queued when the event loop ends would otherwise be lost.
     if (QCoreApplication *app = QCoreApplication::instance())
-        connect(app, &QCoreApplication::aboutToQuit, this, &Profile::storePending);
+        connect(app, &QCoreApplication::aboutToQuit, this, [this] { d->storePending(); });
+    d->setOpen(true);
 }
 
 void Profile::showStartupProblems()
@@ -250,40 +257,37 @@ void Profile::showStartupProblems()
         warning(problem, QMessageBox::Ok, QMessageBox::NoButton);
 }
 
-// Each thread keeps the values it looked up until the next change anywhere:
-// a lookup is then a hash lookup of its own, with no lock whose cache line
-// the cores would pass back and forth. A change clears the copies rather
-// than refreshing them, so that frequent writes cost no more than before.
-const QVariant *ProfilePrivate::cachedValue(const QString &key) const
+ProfilePrivate::ThreadCache *ProfilePrivate::threadCache() const
 {
-    struct ThreadCache
-    {
-        const ProfilePrivate *store = nullptr;
-        quint64 changes = 0;
-        QHash<QString, QVariant> values;
-    };
-    thread_local ThreadCache cache;
+    ThreadCache *cache = PerThread<ThreadCache>::get();
     const quint64 now = changeCount();
-    if (Q_UNLIKELY(cache.store != this || cache.changes != now)) {
-        cache.values.clear();
-        cache.store = this;
-        cache.changes = now;
+    if (cache && Q_UNLIKELY(cache->store != this || cache->changes != now)) {
+        cache->values.clear();
+        cache->store = this;
+        cache->changes = now;
     }
-    auto it = cache.values.constFind(key);
-    if (it == cache.values.constEnd()) {
-        const ReadLocker locker(lock);
-        const auto stored = values.constFind(key);
-        if (stored == values.constEnd())
-            return nullptr;
-        it = cache.values.insert(key, *stored);
-    }
-    return &*it;
+    return cache;
 }
 
 QVariant Profile::value(const QString &key, const QVariant &defaultValue)
 {
-    if (const QVariant *stored = d->cachedValue(key))
-        return stored->isValid() ? *stored : defaultValue;
+    if (ProfilePrivate::ThreadCache *cache = d->threadCache()) {
+        auto it = cache->values.constFind(key);
+        if (it == cache->values.constEnd()) {
+            const ReadLocker locker(d->lock);
+            const auto stored = d->values.constFind(key);
+            if (stored != d->values.constEnd())
+                it = cache->values.insert(key, *stored);
+        }
+        if (it != cache->values.constEnd())
+            return it->isValid() ? *it : defaultValue;
+    } else {
+        // The thread is ending and has no cache any more.
+        const ReadLocker locker(d->lock);
+        const auto stored = d->values.constFind(key);
+        if (stored != d->values.constEnd())
+            return stored->isValid() ? *stored : defaultValue;
+    }
     const WriteLocker locker(d->lock);
     // Another thread may have set the key meanwhile; recording the key must
     // not wipe out that value.
@@ -311,7 +315,7 @@ void Profile::setValue(const QString &key, const QVariant &value, bool persist)
             d->pending.insert(key, value);
     }
     if (persist) {
-        d->warnIfLate("setValue", key);
+        d->warnIfUnstored("setValue", key);
         // Emitted unlocked: slots may call back into the store.
         Q_EMIT valueChanged(key, value);
     }
@@ -326,7 +330,7 @@ void Profile::remove(const QString &key)
         if (d->hasTable())
             d->pending.insert(key, QVariant());
     }
-    d->warnIfLate("remove", key);
+    d->warnIfUnstored("remove", key);
     Q_EMIT keyRemoved(key);
 }
 
@@ -377,24 +381,26 @@ QSqlDatabase Profile::syslogDatabase() const
 // made here, and must not bring back the older value.
 void Profile::saveValue(const QString &key, const QVariant &)
 {
-    store(key);
+    d->store(key);
 }
 
 void Profile::removeKey(const QString &key)
 {
-    store(key);
+    d->store(key);
 }
 
-void Profile::store(const QString &key)
+void ProfilePrivate::store(const QString &key)
 {
     QVariant latest;
     {
-        const WriteLocker locker(d->lock);
-        const auto it = d->pending.find(key);
-        if (it == d->pending.end())
+        const WriteLocker locker(lock);
+        if (!hasTable())
+            return;
+        const auto it = pending.find(key);
+        if (it == pending.end())
             return; // already written by an earlier call
         latest = *it;
-        d->pending.erase(it);
+        pending.erase(it);
     }
     if (!latest.isValid()) {
         execute(QStringLiteral("delete from profile where name = ?"), {key});
@@ -412,19 +418,53 @@ void Profile::store(const QString &key)
             {key, stored});
 }
 
-// Writes every change still queued. Only the owning thread writes the table;
-// a detached or late store has nothing to write to.
-void Profile::storePending()
+void ProfilePrivate::storePending()
 {
-    if (!d || !d->hasTable() || QThread::currentThread() != d->owner)
+    if (!hasTable() || QThread::currentThread() != owner)
         return;
     QStringList keys;
     {
-        const ReadLocker locker(d->lock);
-        keys = d->pending.keys();
+        const ReadLocker locker(lock);
+        keys = pending.keys();
     }
     for (const QString &key : qAsConst(keys))
         store(key);
+}
+
+namespace {
+
+// The stores that write a table. Qt 5 unloads the SQL driver with the
+// application object, which is destroyed before the process's exit handlers
+// run; so each store writes what is pending when that destructor starts (a
+// post routine runs first thing there) and stores nothing after it.
+std::mutex openStoresMutex;
+QSet<ProfilePrivate *> openStores;
+
+void closeOpenStores()
+{
+    const std::lock_guard<std::mutex> locker(openStoresMutex);
+    for (ProfilePrivate *store : qAsConst(openStores)) {
+        store->storePending();
+        const WriteLocker storeLocker(store->lock);
+        store->closed = true;
+    }
+    openStores.clear();
+}
+
+} // namespace
+
+void ProfilePrivate::setOpen(bool open)
+{
+    const std::lock_guard<std::mutex> locker(openStoresMutex);
+    static bool routineAdded = false;
+    if (open && !routineAdded && QCoreApplication::instance()) {
+        qAddPostRoutine(closeOpenStores);
+        routineAdded = true;
+    }
+    if (open && routineAdded)
+        openStores.insert(this);
+    else
+        openStores.remove(this);
 }
 
 namespace {

@@ -156,6 +156,12 @@ public:
      * concurrent writers wait for each other up to the busy time-out (30 s).
      * Without a profile database (start-up's first problem) each is an
      * invalid connection.
+     *
+     * A read left open on one connection (a QSqlQueryModel with rows still
+     * to fetch, say) keeps every other connection, and every other process,
+     * from writing to that file until it ends: a writer waits the busy
+     * time-out and then fails. Fetch all rows, or finish() the query, before
+     * leaving it for long.
      */
     ///@{
     QSqlDatabase database() const;
@@ -201,8 +207,6 @@ private:
 
     void init(const QString &defaultProfileFile);
     void showStartupProblems();
-    void store(const QString &key);
-    void storePending();
     QSqlDatabase connection(int database) const;
     template<typename T>
     T typedValue(const QString &key, const T &defaultValue);

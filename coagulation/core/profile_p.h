@@ -32,13 +32,30 @@ public:
     // reading sees a count that matches the values.
     static void changed() { changes.fetch_add(1, std::memory_order_release); }
 
-    // The value of `key` as this thread last read it, valid until the next
-    // change and the next call; null when the key is not known.
-    const QVariant *cachedValue(const QString &key) const;
+    // The values this thread looked up, kept until the next change anywhere:
+    // a lookup is then a hash lookup of its own, with no lock whose cache line
+    // the cores would pass back and forth. A change clears the copies rather
+    // than refreshing them, so that frequent writes cost no more than before.
+    struct ThreadCache
+    {
+        const ProfilePrivate *store = nullptr;
+        quint64 changes = 0;
+        QHash<QString, QVariant> values;
+    };
+    // This thread's cache, emptied if out of date; null while the thread ends.
+    ThreadCache *threadCache() const;
 
     // Whether persisted changes have a table to go to.
-    bool hasTable() const { return !profileFile.isEmpty(); }
-    void warnIfLate(const char *function, const QString &key) const;
+    bool hasTable() const { return !profileFile.isEmpty() && !closed; }
+    // The warning line of a persisted change that cannot be stored any more.
+    void warnIfUnstored(const char *function, const QString &key) const;
+
+    // Writes the key's latest persisted change, if one is still pending.
+    void store(const QString &key);
+    // Writes every change still pending (only in the owning thread).
+    void storePending();
+    // Registers the store to be closed when the application object goes.
+    void setOpen(bool open);
 
     QDir workdir;
     QString profileFile;
@@ -56,6 +73,9 @@ public:
     QString databaseFiles[DatabaseCount]; // empty for a connection not registered
     QStringList startupProblems; // shown once the store is in place
     bool late = false; // serves calls made after the store was destroyed at exit
+    // The application object is gone, and Qt's SQL drivers with it: what is
+    // still pending was written then, and nothing more can be.
+    bool closed = false;
     std::unique_ptr<QObject> languageWatcher;
 
 private:

@@ -91,10 +91,11 @@ private:
     // The longest number or not-clotted word from `position` that arrows can
     // follow, or `none`.
     int longestWord(int position) const;
-    // Where in the white space from `position` the longest part starts that
-    // `found` gives an end for (the first such place on a tie), and its end.
+    // Where in the white space from `position` the first part starts that
+    // `found` gives an end for (the first non-empty one, if asked and there
+    // is one), and its end, the longest one from there.
     template<typename Found>
-    std::pair<int, int> longestFrom(int position, Found found) const;
+    std::pair<int, int> earliestFrom(int position, Found found, bool nonEmptyFirst) const;
     // The flags of a run of marks, read as a search for their alternation
     // reads them: at the leftmost position where any mark matches, the
     // longest one, then on after it.
@@ -129,15 +130,22 @@ int Splitter::longestWord(int position) const
 }
 
 template<typename Found>
-std::pair<int, int> Splitter::longestFrom(int position, Found found) const
+std::pair<int, int> Splitter::earliestFrom(int position, Found found, bool nonEmptyFirst) const
 {
-    std::pair<int, int> longest = {none, none};
-    for (int p = position; p <= m_cells[position].spaceEnd; ++p) {
-        const int end = found(p);
-        if (end != none && (longest.first == none || end - p > longest.second - longest.first))
-            longest = {p, end};
+    const int last = m_cells[position].spaceEnd;
+    if (nonEmptyFirst) {
+        for (int p = position; p <= last; ++p) {
+            const int end = found(p);
+            if (end != none && end > p)
+                return {p, end};
+        }
     }
-    return longest;
+    for (int p = position; p <= last; ++p) {
+        const int end = found(p);
+        if (end != none)
+            return {p, end};
+    }
+    return {none, none};
 }
 
 int Splitter::longestMarkAt(int position, int to, int firstMark, int lastMark) const
@@ -308,15 +316,17 @@ ResultTextParts Splitter::splitAnyway()
         cell.marksEnd = marks;
     }
 
-    // From the start: each part as long as a match allows, in turn.
-    const auto [marksStart, marksEnd] =
-        longestFrom(0, [this](int p) { return m_cells[p].marksEnd; });
+    // From the start, each part in turn: a run of marks or arrows that can
+    // be there before an empty one, then the earliest start and the longest
+    // part from there, as the pattern's leftmost-longest match chooses.
+    const auto [marksStart, marksEnd] = earliestFrom(
+        0, [this](int p) { return m_cells[p].marksEnd; }, true);
     if (marksStart == none)
         return {};
-    const auto [wordStart, wordEnd] =
-        longestFrom(marksEnd, [this](int p) { return m_cells[p].wordEnd; });
-    const auto [arrowsStart, arrowsEnd] =
-        longestFrom(wordEnd, [this](int p) { return m_cells[p].arrowsEnd; });
+    const auto [wordStart, wordEnd] = earliestFrom(
+        marksEnd, [this](int p) { return m_cells[p].wordEnd; }, false);
+    const auto [arrowsStart, arrowsEnd] = earliestFrom(
+        wordEnd, [this](int p) { return m_cells[p].arrowsEnd; }, true);
 
     return parts(marksStart, marksEnd, wordStart, wordEnd, arrowsStart, arrowsEnd);
 }

@@ -38,12 +38,13 @@ const QString *suffixOf(const DisplaySettings &settings, int flags)
 
 QString AnalysisResult::prefix(int mask) const
 {
-    return prefixOf(DisplaySettings::current(), d->flags & mask);
+    return prefixOf(*DisplaySettings::Current(), d->flags & mask);
 }
 
 QString AnalysisResult::suffix() const
 {
-    const QString *arrow = suffixOf(DisplaySettings::current(), d->flags);
+    const DisplaySettings::Current settings;
+    const QString *arrow = suffixOf(*settings, d->flags);
     return arrow ? *arrow : QString();
 }
 
@@ -53,7 +54,8 @@ QString AnalysisResult::toString(Format format, char numberFormat, int precision
         numberFormat = 'g';
         precision = 6;
     }
-    const DisplaySettings &settings = DisplaySettings::current();
+    const DisplaySettings::Current current;
+    const DisplaySettings &settings = *current;
 
     if (d->error < ValidNumber) {
         if (d->error == NotClotted || isNotClottedValue(d->value))
@@ -105,7 +107,8 @@ QString AnalysisResult::toString(Format format, char numberFormat, int precision
 
 QVariant AnalysisResult::foregroundRole() const
 {
-    const DisplaySettings &settings = DisplaySettings::current();
+    const DisplaySettings::Current current;
+    const DisplaySettings &settings = *current;
     if (d->error < ValidNumber)
         return settings.brushes[DisplaySettings::NullResultColour];
     // Unlike the marks, the upper limits win here.
@@ -133,7 +136,8 @@ QVariant AnalysisResult::toVariant() const
 
 AnalysisResult::AnalysisResult(const QString &text)
 {
-    const DisplaySettings &settings = DisplaySettings::current();
+    const DisplaySettings::Current current;
+    const DisplaySettings &settings = *current;
     const ResultTextParts parts = splitResultText(text, settings);
     if (!parts.matched) {
         d = &shared_null;
@@ -169,7 +173,7 @@ AnalysisResult AnalysisResult::fromString(const QString &text, bool *ok)
     if (ok) {
         const QString trimmed = text.trimmed();
         *ok = result.error() >= NotClotted || trimmed.isEmpty()
-            || trimmed == DisplaySettings::current().noResult;
+            || trimmed == DisplaySettings::Current()->noResult;
     }
     return result;
 }

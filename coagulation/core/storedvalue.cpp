@@ -62,6 +62,23 @@ bool canStream(const QVariant &value)
 #endif
 }
 
+QByteArray serialised(const QVariant &value)
+{
+    QByteArray blob = tag();
+    QDataStream out(&blob, QIODevice::Append);
+    out.setVersion(streamVersion);
+    out << value;
+    return blob;
+}
+
+bool deserialised(const QByteArray &blob, QVariant *value)
+{
+    QDataStream in(blob.mid(tag().size()));
+    in.setVersion(streamVersion);
+    in >> *value;
+    return in.status() == QDataStream::Ok && in.atEnd();
+}
+
 } // namespace
 
 namespace StoredValue {
@@ -76,10 +93,12 @@ QVariant encode(const QVariant &value)
         return value.value<QColor>().name();
     if (!canStream(value))
         return QVariant();
-    QByteArray blob = tag();
-    QDataStream out(&blob, QIODevice::Append);
-    out.setVersion(streamVersion);
-    out << value;
+    // A list or a map may hold a value Qt cannot write, which it leaves out
+    // with a warning: only a blob that reads back to itself is stored.
+    const QByteArray blob = serialised(value);
+    QVariant back;
+    if (!deserialised(blob, &back) || serialised(back) != blob)
+        return QVariant();
     return blob;
 }
 
@@ -90,11 +109,8 @@ QVariant decode(const QVariant &column)
     const QByteArray bytes = column.toByteArray();
     if (!bytes.startsWith(tag()))
         return column;
-    QDataStream in(bytes.mid(tag().size()));
-    in.setVersion(streamVersion);
     QVariant value;
-    in >> value;
-    if (in.status() != QDataStream::Ok || !in.atEnd()) {
+    if (!deserialised(bytes, &value)) {
         qCWarning(lcCore, "Profile: a stored value could not be read back; kept as bytes");
         return column;
     }

@@ -1,5 +1,7 @@
 #include "threadconnections_p.h"
 
+#include "perthread_p.h"
+
 #include <QtCore/QAtomicInteger>
 #include <QtCore/QHash>
 
@@ -33,15 +35,16 @@ private:
     QHash<QString, QString> m_names; // database file -> connection name
 };
 
-thread_local Registry registry;
-
 } // namespace
 
 namespace ThreadConnections {
 
 QSqlDatabase connection(const QString &databaseFile)
 {
-    return registry.connection(databaseFile);
+    // A thread asking while it ends gets no connection: its registry has
+    // already closed and removed them.
+    Registry *registry = PerThread<Registry>::get();
+    return registry ? registry->connection(databaseFile) : QSqlDatabase();
 }
 
 } // namespace ThreadConnections

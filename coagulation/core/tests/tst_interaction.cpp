@@ -49,6 +49,7 @@ private slots:
     void ownerFollowsActiveWindow();
     void ownerDeletedWhileBoxOpen_data();
     void ownerDeletedWhileBoxOpen();
+    void boxEndedByQuit();
     void noBoxOffTheGuiThread();
 };
 
@@ -257,6 +258,18 @@ void tst_Interaction::ownerDeletedWhileBoxOpen()
     QVERIFY(!window);
     QVERIFY(!shown);
     QCOMPARE(overrideCursorDepth(), 0);
+}
+
+// The box's event loop ended from outside, as when the application quits
+// while a box is open: no button was chosen.
+void tst_Interaction::boxEndedByQuit()
+{
+    OnMessageBox quit([](QMessageBox *) { QCoreApplication::quit(); });
+    QCOMPARE(question(QStringLiteral("程序将退出"), Box::Yes | Box::No), Box::No);
+    // The quit stays pending for the application's own loop; let it run and
+    // end, so that later boxes open again.
+    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    QCoreApplication::exec();
 }
 
 // A worker thread has no widgets: its message goes to the warning channel and

@@ -16,6 +16,7 @@
 #include <QtWidgets/QApplication>
 
 #include <cstdio>
+#include <thread>
 
 static const char childVariable[] = "PROCESS_LIFE_CHILD";
 
@@ -73,6 +74,7 @@ public:
     ~Session()
     {
         print(QStringLiteral("prefix=") + samplePrefix(kr::StatimSample));
+        print(QStringLiteral("cell=") + AnalysisResult(12.5).toString());
         print(QStringLiteral("sample=%1").arg(nextSampleNo(QDate(2026, 12, 7))));
         Profile::instance().setValue(QStringLiteral("session"), QStringLiteral("closed"));
         ClotCurve curve;
@@ -87,11 +89,27 @@ static int storeUsedAtExit()
     static Session session; // made before the store, so destroyed after it
     MessageBoxAnswerer answerer;
     Profile::instance().set_statim_sample_prefix(QStringLiteral("EM"));
+    // The main thread reads and formats during the run, as every
+    // application does, so its per-thread copies exist when exit begins.
+    AnalysisResult(12.5).toString();
     QSqlQuery insert(Profile::instance().dataDatabase());
     return insert.exec(
                QStringLiteral("insert into patient (sampleNo, date) values('41', '2026-12-07')"))
         ? 0
         : 1;
+}
+
+// The instrument thread persists its last state after the event loop has
+// ended; the application object goes before the store does.
+static int storeAfterEventLoop()
+{
+    MessageBoxAnswerer answerer;
+    Profile &store = Profile::instance();
+    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    QCoreApplication::exec();
+    std::thread instrument([&store] { store.set_hospital(QStringLiteral("after the loop")); });
+    instrument.join();
+    return 0;
 }
 
 static int writeValues()
@@ -144,6 +162,7 @@ private slots:
     void startupBoxAsksForStore();
     void storeUsedAtExit();
     void valuesSurviveRestart();
+    void storeAfterEventLoop();
     void headlessTool();
 
 private:
@@ -196,7 +215,7 @@ void tst_ProcessLife::storeUsedAtExit()
     QVERIFY(inst.create());
     const Outcome outcome = run(inst, "exit");
     QVERIFY2(outcome.exitCode == 0, qPrintable(outcome.errors));
-    QCOMPARE(outcome.output, (QStringList{"prefix=EM", "sample=1", "session saved"}));
+    QCOMPARE(outcome.output, (QStringList{"prefix=EM", "cell=12.5", "sample=1", "session saved"}));
     for (const char *refused : {"nextSampleNo: no sample number", "\"session\" is not stored",
                                 "ClotCurve::save: no curve storage"})
         QVERIFY2(outcome.errors.contains(QLatin1String(refused)), refused);
@@ -222,6 +241,17 @@ void tst_ProcessLife::valuesSurviveRestart()
                  {"bytes", "blob"}, {"integer", "integer"}, {"real", "real"}, {"text", "text"}}));
 }
 
+void tst_ProcessLife::storeAfterEventLoop()
+{
+    TestInstallation inst;
+    QVERIFY(inst.create());
+    const Outcome outcome = run(inst, "afterloop");
+    QVERIFY2(outcome.exitCode == 0, qPrintable(outcome.errors));
+    QCOMPARE(inst.query(QStringLiteral("profile.db"),
+                        QStringLiteral("select value from profile where name = 'hospital'")),
+             (QList<QVariantList>{{QStringLiteral("after the loop")}}));
+}
+
 void tst_ProcessLife::headlessTool()
 {
     TestInstallation inst;
@@ -245,6 +275,8 @@ int main(int argc, char **argv)
         return startupBoxAsksForStore();
     if (child == "exit")
         return storeUsedAtExit();
+    if (child == "afterloop")
+        return storeAfterEventLoop();
     if (child == "write")
         return writeValues();
     if (child == "read")

@@ -264,6 +264,14 @@ void tst_Profile::unstorableValueIsReported()
     const QStringList lines = warnings.linesContaining(QStringLiteral("has no stored form"));
     QCOMPARE(lines.size(), 1);
     QVERIFY2(lines.first().contains(QStringLiteral("profile.cpp(")), qPrintable(lines.first()));
+
+    // Inside a map it would be left out of the blob, so the map is not stored either.
+    const QVariantMap layout = {{QStringLiteral("width"), 120},
+                                {QStringLiteral("column"), QVariant::fromValue(Unstorable{3})}};
+    warnings.clear();
+    m_profile->setValue(QStringLiteral("k"), layout);
+    QCOMPARE(warnings.linesContaining(QStringLiteral("has no stored form")).size(), 1);
+    QCOMPARE(row(QStringLiteral("k")), QVariant("before"));
 }
 
 void tst_Profile::writeFromWorkerWaitsForOwner()

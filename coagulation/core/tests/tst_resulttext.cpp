@@ -335,6 +335,16 @@ void tst_ResultText::agreesWithPattern_data()
                  {"lower_report_limit_flag", "12"}, {"upper_report_limit_flag", "."},
                  {"lower_mark_limit_flag", "5"},    {"upper_mark_limit_flag", "e5"},
                  {"result_not_clotted", "1x"}};
+    // Splits that two complete matches make differently: each part is
+    // non-empty if it can be, then as early and as long as it can be.
+    QTest::newRow("the word a space, an arrow a digit")
+        << Marks{{"upper_mark_limit_flag", "1"}, {"result_not_clotted", " "}};
+    QTest::newRow("the word after white space")
+        << Marks{{"lower_mark_limit_flag", "٣1"}, {"result_not_clotted", " 0"}};
+    QTest::newRow("a mark of white space, a mark with a full-width digit")
+        << Marks{{"dilution_result_flag", "1３"},
+                 {"upper_report_limit_flag", " "},
+                 {"result_not_clotted", "0"}};
     QTest::newRow("marks with white space")
         << Marks{{"manual_input_flag", " "},       {"dilution_result_flag", " M"},
                  {"lower_report_limit_flag", "M"}, {"upper_report_limit_flag", "M"},

@@ -1,0 +1,102 @@
+// A small results board built the way an application team starts out: against
+// the installed package only, compiled with QT_NO_KEYWORDS and
+// QT_NO_CAST_FROM_ASCII. It follows the README's "first hour" step by step and
+// exits non-zero at the first step that does not work.
+//
+//     resultsboard DIR      (an installation, laid out here if missing)
+#include <analysisresult.h>
+#include <installation.h>
+#include <krglobal.h>
+#include <profile.h>
+
+#include <QtCore/QDate>
+#include <QtCore/QDir>
+#include <QtCore/QFile>
+#include <QtCore/QTextStream>
+#include <QtGui/QBrush>
+#include <QtWidgets/QApplication>
+
+#ifndef COAGULATION_TRANSLATIONS_DIR
+#error "COAGULATION_TRANSLATIONS_DIR: the package's translations directory"
+#endif
+
+static QTextStream out(stdout);
+
+static bool check(bool ok, const QString &what)
+{
+    out << (ok ? "ok      " : "FAILED  ") << what << '\n';
+    out.flush();
+    return ok;
+}
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    const QString site = QDir(app.arguments().value(1, QStringLiteral("site"))).absolutePath();
+
+    // 1. An installation: settings.ini and the four databases, then English.
+    QString error;
+    if (!check(Installation::layOut(site, &error), QStringLiteral("installation ") + error))
+        return 1;
+    QDir::setCurrent(site);
+    QFile settings(QStringLiteral("settings.ini"));
+    if (!settings.open(QIODevice::ReadWrite | QIODevice::Text))
+        return 1;
+    const QString ini = QString::fromUtf8(settings.readAll());
+    settings.resize(0);
+    settings.write(QString(ini).replace(QStringLiteral("language=zh_CN"),
+                                        QStringLiteral("language=en")).toUtf8());
+    settings.close();
+
+    // 2. Translations from the package's directory, then the store.
+    installTranslators(QStringLiteral(COAGULATION_TRANSLATIONS_DIR));
+    Profile &profile = Profile::instance();
+    if (!check(profile.dataDatabase().isOpen(), QStringLiteral("settings store attached")))
+        return 1;
+
+    // 3. Results as cells: text and colour.
+    AnalysisResult result(12.5);
+    result.setFlags(kr::ManualInputFlag | kr::LowerReportLimitFlag | kr::UpperMarkLimitFlag);
+    result.flagsToError();
+    const QString text = result.toString(AnalysisResult::FullText, 'f', 1);
+    const QColor colour = result.foregroundRole().value<QBrush>().color();
+    if (!check(text == QStringLiteral("M< 12.5 ↑") && colour == QColor(Qt::red),
+               QStringLiteral("cell \"%1\" in %2").arg(text, colour.name())))
+        return 1;
+    if (!check(AnalysisResult(AnalysisResult::NotClotted).toString() == QStringLiteral("No clot"),
+               QStringLiteral("English: ") + AnalysisResult(AnalysisResult::NotClotted).toString()))
+        return 1;
+
+    // 4. Typed-in results: one read back, one refused.
+    bool ok = false;
+    const AnalysisResult typed = AnalysisResult::fromString(text, &ok);
+    if (!check(ok && typed == result && typed.flags() == result.flags(),
+               QStringLiteral("typed-in \"%1\" read back").arg(text)))
+        return 1;
+    AnalysisResult::fromString(QStringLiteral("12,5"), &ok);
+    if (!check(!ok, QStringLiteral("typed-in \"12,5\" refused")))
+        return 1;
+
+    // 5. Sample numbers of the day.
+    const int sampleNo = nextSampleNo(QDate::currentDate());
+    if (!check(sampleNo >= 1, QStringLiteral("next sample %1%2")
+                                   .arg(samplePrefix(kr::StatimSample))
+                                   .arg(sampleNo)))
+        return 1;
+
+    // 6. A clot curve converted, saved as the next version and read back.
+    ClotCurve raw;
+    QVector<double> values;
+    for (int i = 0; i < 100; ++i)
+        values << (i < 50 ? 1000.0 : 400.0);
+    raw.append(0.0, 0.1, values);
+    const ClotCurve od = raw.toType(ClotCurve::OD);
+    const int version = ClotCurve::latestVersion(sampleNo, QStringLiteral("PT")) + 1;
+    if (!check(od.store(sampleNo, QStringLiteral("PT"), version),
+               QStringLiteral("curve saved as version %1").arg(version)))
+        return 1;
+    const ClotCurve loaded = ClotCurve::load(sampleNo, QStringLiteral("PT"), version, &ok);
+    if (!check(ok && loaded == od, QStringLiteral("curve read back")))
+        return 1;
+    return 0;
+}
