@@ -182,8 +182,8 @@ QStringList dilutionList()
 void setDefaultCodec()
 {
     // Qt 4 needed UTF-8 installed as the codec for C strings and for tr().
-    // Qt 5 always decodes both as UTF-8 and has no setters for them, so there
-    // is nothing to do; the locale codec stays as it is on purpose.
+    // Qt 5 and 6 always decode both as UTF-8 and have no setters for them, so
+    // there is nothing to do; the locale codec stays as it is on purpose.
 }
 
 int nextSampleNo(const QDate &date)
@@ -207,7 +207,7 @@ int nextSampleNo(const QDate &date)
     // 0. Numbers are counted from 1, and one typed in beyond the int range must
     // neither wrap nor overflow.
     const qint64 largest = query.next() ? query.value(0).toLongLong() : 0;
-    return int(qBound<qint64>(0, largest, std::numeric_limits<int>::max() - 1) + 1);
+    return int(std::clamp<qint64>(largest, 0, std::numeric_limits<int>::max() - 1) + 1);
 }
 
 QString samplePrefix(kr::SampleType type)
@@ -299,9 +299,13 @@ void installTranslators()
     }
     setDefaultCodec();
 
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    const QString qtTranslations = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+#else
+    const QString qtTranslations = QLibraryInfo::location(QLibraryInfo::TranslationsPath);
+#endif
     const QStringList directories = {QStringLiteral("."), QStringLiteral(".."),
-                                     QStringLiteral("../translations"),
-                                     QLibraryInfo::location(QLibraryInfo::TranslationsPath)};
+                                     QStringLiteral("../translations"), qtTranslations};
 
     QSettings settings(QStringLiteral("settings.ini"), QSettings::IniFormat);
     const QString company = settings.value(QStringLiteral("settings/company")).toString();

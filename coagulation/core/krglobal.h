@@ -54,8 +54,8 @@ CORE_EXPORT unsigned short crc16(const void *data, int length);
 // The 19 dilution ratios offered to the user, from "1/1" to "4/5".
 CORE_EXPORT QStringList dilutionList();
 
-// Does nothing: Qt 5 already reads 8-bit literals and tr() source texts as
-// UTF-8. Kept for callers written against the Qt 4 interface.
+// Does nothing: Qt 5 and Qt 6 already read 8-bit literals and tr() source
+// texts as UTF-8. Kept for callers written against the Qt 4 interface.
 CORE_EXPORT void setDefaultCodec();
 
 // One more than the largest sample number stored in the table `patient` of

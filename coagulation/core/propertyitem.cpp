@@ -221,7 +221,7 @@ void PropertyItem::insert(int position, PropertyItem *item)
     if (item->d->parent)
         item->d->parent->remove(item);
 
-    position = qBound(0, position, d->children.size());
+    position = qBound(0, position, int(d->children.size()));
     if (d->model)
         d->model->beginInsertRows(index(), position, position);
     d->children.insert(position, item);

@@ -254,7 +254,11 @@ void tst_Translations::search()
 
 void tst_Translations::toolkitDirectoryLast()
 {
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    const QString toolkitDir = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+#else
     const QString toolkitDir = QLibraryInfo::location(QLibraryInfo::TranslationsPath);
+#endif
     const QString toolkitFile = QDir(toolkitDir).filePath(QStringLiteral("qt_zh_CN.qm"));
     if (!QFile::exists(toolkitFile))
         QSKIP("the toolkit's Chinese translation is not installed");
