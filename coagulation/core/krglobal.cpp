@@ -6,14 +6,11 @@
 
 #include <QtCore/QDate>
 #include <QtCore/QDebug>
-#include <QtCore/QFile>
 #include <QtCore/QLibraryInfo>
 #include <QtCore/QPointer>
 #include <QtCore/QSettings>
-#include <QtCore/QTextStream>
 #include <QtCore/QThread>
 #include <QtCore/QTranslator>
-#include <QtScript/QScriptEngine>
 #include <QtSql/QSqlError>
 #include <QtSql/QSqlQuery>
 #include <QtSql/QSqlRecord>
@@ -229,65 +226,6 @@ void setGeneratedValue(QSqlRecord &record, const QString &name, const QVariant &
     const int index = record.indexOf(name);
     record.setValue(index, value);
     record.setGenerated(index, true);
-}
-
-// Qt 4 turned every script number into a double; Qt 5's toVariant() gives an
-// int for integral values, also inside arrays and objects. Callers expect the
-// double, so the ints are turned back.
-static QVariant numbersAsDouble(const QVariant &value)
-{
-    switch (value.userType()) {
-    case QMetaType::Int:
-        return value.toDouble();
-    case QMetaType::QVariantList: {
-        QVariantList list = value.toList();
-        for (QVariant &item : list)
-            item = numbersAsDouble(item);
-        return list;
-    }
-    case QMetaType::QVariantMap: {
-        QVariantMap map = value.toMap();
-        for (QVariant &item : map)
-            item = numbersAsDouble(item);
-        return map;
-    }
-    default:
-        return value;
-    }
-}
-
-static QVariant toVariant(const QScriptValue &value)
-{
-    return numbersAsDouble(value.toVariant());
-}
-
-QVariant eval(const QString &program)
-{
-    QScriptEngine engine;
-    return toVariant(engine.evaluate(program, QString(), 1));
-}
-
-QVariant load_script(const QString &fileName)
-{
-    QFile file(fileName);
-    QString program;
-    // An unreadable file runs as the empty program; reading an unopened file
-    // would only add a warning.
-    if (file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        QTextStream stream(&file);
-        stream.setCodec("UTF-8");
-        program = stream.readAll();
-    }
-
-    QScriptEngine engine;
-    const QScriptValue value = engine.evaluate(program, file.fileName(), 1);
-    // A thrown value need not be an Error object ("throw 'no assay'"); it is
-    // a failure all the same and must not come back as the script's result.
-    if (engine.hasUncaughtException() || value.isError()) {
-        critical(value.toString(), QMessageBox::Ok, QMessageBox::NoButton);
-        return QVariant();
-    }
-    return toVariant(value);
 }
 
 void installTranslators()

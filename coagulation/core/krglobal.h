@@ -74,8 +74,12 @@ CORE_EXPORT QString samplePrefix(kr::SampleType type);
 CORE_EXPORT void setGeneratedValue(QSqlRecord &record, const QString &name, const QVariant &value);
 
 // Runs an ECMAScript program in an engine of its own and returns the value of
-// its last expression statement; undefined and null give an invalid variant.
-// Errors are not reported: the caller gets the converted error value.
+// its last expression statement: a number as a double, a string, a boolean, a
+// date as a QDateTime, an Error object as its message, an array as a list and
+// another object as a map of its own properties; undefined, null, functions
+// and symbols give an invalid variant. An object inside itself, or nesting
+// deeper than 1000 levels, ends in an empty list or map. Errors are not
+// reported: a thrown value comes back converted the same way.
 CORE_EXPORT QVariant eval(const QString &program);
 
 // As eval, on the content of a UTF-8 script file. A program that ends in an
