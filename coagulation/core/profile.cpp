@@ -5,6 +5,7 @@
 #include "krglobal.h"
 #include "storedvalue_p.h"
 #include "threadconnections_p.h"
+#include "variantconversion_p.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDebug>
@@ -418,9 +419,9 @@ QVariant Profile::libraryDefault(const QString &key)
 template<typename T>
 T Profile::typedValue(const QString &key, const T &defaultValue)
 {
-    // value<T>() returns a T unchanged, converts anything else, and gives the
+    // A T unchanged, anything else converted as Qt 5 converts it, and the
     // empty T when no conversion exists.
-    return value(key, QVariant::fromValue(defaultValue)).template value<T>();
+    return VariantConversion::value<T>(value(key, QVariant::fromValue(defaultValue)));
 }
 
 template<typename T>
