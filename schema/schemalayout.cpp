@@ -85,8 +85,11 @@ bool createDatabases(const QString &directory, QString *error)
 bool layOutInstallation(QString *error)
 {
     // The same names, relative to the current directory, that the settings
-    // store opens at start-up.
-    const QSettings settings(QStringLiteral("settings.ini"), QSettings::IniFormat);
+    // store opens at start-up, read as UTF-8 as the store reads them.
+    QSettings settings(QStringLiteral("settings.ini"), QSettings::IniFormat);
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    settings.setIniCodec("UTF-8");
+#endif
     const auto fileOf = [&settings](const QString &schema) {
         return settings.value(QStringLiteral("db/") + schema, schema + QStringLiteral(".db"))
             .toString();

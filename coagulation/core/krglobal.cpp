@@ -3,12 +3,12 @@
 #include "corelogging_p.h"
 #include "profile.h"
 #include "profile_p.h"
+#include "settingsfile_p.h"
 
 #include <QtCore/QDate>
 #include <QtCore/QDebug>
 #include <QtCore/QLibraryInfo>
 #include <QtCore/QPointer>
-#include <QtCore/QSettings>
 #include <QtCore/QThread>
 #include <QtCore/QTranslator>
 #include <QtSql/QSqlError>
@@ -245,7 +245,7 @@ void installTranslators()
     const QStringList directories = {QStringLiteral("."), QStringLiteral(".."),
                                      QStringLiteral("../translations"), qtTranslations};
 
-    QSettings settings(QStringLiteral("settings.ini"), QSettings::IniFormat);
+    const SettingsFile settings;
     const QString company = settings.value(QStringLiteral("settings/company")).toString();
     const QString language =
         settings.value(QStringLiteral("settings/language"), QStringLiteral("zh_CN")).toString();

@@ -3,13 +3,13 @@
 
 #include "corelogging_p.h"
 #include "krglobal.h"
+#include "settingsfile_p.h"
 #include "storedvalue_p.h"
 #include "threadconnections_p.h"
 #include "variantconversion_p.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDebug>
-#include <QtCore/QSettings>
 #include <QtCore/QThread>
 #include <QtSql/QSqlError>
 #include <QtSql/QSqlQuery>
@@ -152,7 +152,7 @@ void Profile::init(const QString &defaultProfileFile)
     d->workdir = QDir(QDir::currentPath());
     d->owner = QThread::currentThread();
 
-    const QSettings settings(QStringLiteral("settings.ini"), QSettings::IniFormat);
+    const SettingsFile settings;
     const QString profileName =
         settings.value(QStringLiteral("db/profile"), defaultProfileFile).toString();
 

@@ -223,6 +223,10 @@ void tst_Translations::search_data()
         << "[settings]\ntranslations=kr\n"
         << FileTags{{"work/kr_zh_CN.qm", "garbage"}, {"kr_zh_CN.qm", "parent-kr"}}
         << QStringList{"\"kr_zh_CN\" loaded"} << QStringList{"kr_zh_CN.qm"} << "parent-kr";
+    QTest::newRow("UTF-8 settings")
+        << "[settings]\ntranslations=协和\n"
+        << FileTags{{"work/协和_zh_CN.qm", "vendor"}} << QStringList{"\"协和_zh_CN\" loaded"}
+        << QStringList{"work/协和_zh_CN.qm"} << "vendor";
     QTest::newRow("found nowhere")
         << "[settings]\nlanguage=en\ntranslations=alpha,beta\n"
         << FileTags() << QStringList{"\"alpha_en\" not found", "\"beta_en\" not found"}
