@@ -79,7 +79,8 @@ CORE_EXPORT void setGeneratedValue(QSqlRecord &record, const QString &name, cons
 // another object as a map of its own properties; undefined, null, functions
 // and symbols give an invalid variant. An object inside itself, or nesting
 // deeper than 1000 levels, ends in an empty list or map. Errors are not
-// reported: a thrown value comes back converted the same way.
+// reported: a thrown value comes back converted the same way. Before the
+// application object exists nothing runs: a warning, and an invalid variant.
 CORE_EXPORT QVariant eval(const QString &program);
 
 // As eval, on the content of a UTF-8 script file. A program that ends in an

@@ -1,5 +1,8 @@
 #include "krglobal.h"
 
+#include "corelogging_p.h"
+
+#include <QtCore/QCoreApplication>
 #include <QtCore/QDateTime>
 #include <QtCore/QFile>
 #include <QtCore/QTextStream>
@@ -142,16 +145,29 @@ QVariant toVariant(const ScriptValue &value)
     return toVariant(value, enclosing);
 }
 
+// Both engines abort the process when there is no application object yet.
+bool canRunScripts(const char *function)
+{
+    if (QCoreApplication::instance())
+        return true;
+    qCWarning(lcCore, "%s: no script runs before the application object exists", function);
+    return false;
+}
+
 } // namespace
 
 QVariant eval(const QString &program)
 {
+    if (!canRunScripts("eval"))
+        return QVariant();
     ScriptEngine engine;
     return toVariant(evaluate(engine, program, QString()).value);
 }
 
 QVariant load_script(const QString &fileName)
 {
+    if (!canRunScripts("load_script"))
+        return QVariant();
     QFile file(fileName);
     QString program;
     // An unreadable file runs as the empty program; reading an unopened file
