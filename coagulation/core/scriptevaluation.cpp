@@ -14,6 +14,8 @@
 #else
 #include <QtScript/QScriptEngine>
 #include <QtScript/QScriptValueIterator>
+
+#include <mutex>
 #endif
 
 #include <algorithm>
@@ -58,27 +60,6 @@ QVariant regExpVariant(const QScriptValue &value)
 }
 
 #endif
-
-struct Evaluation
-{
-    ScriptValue value;
-    bool failed; // an exception was thrown, or the value is an Error object
-};
-
-Evaluation evaluate(ScriptEngine &engine, const QString &program, const QString &fileName)
-{
-#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-    // A thrown value comes back as the result; only the stack trace of the
-    // exception tells it from a value the program computed.
-    QStringList exceptionStackTrace;
-    const ScriptValue value = engine.evaluate(program, fileName, 1, &exceptionStackTrace);
-    const bool thrown = !exceptionStackTrace.isEmpty();
-#else
-    const ScriptValue value = engine.evaluate(program, fileName, 1);
-    const bool thrown = engine.hasUncaughtException();
-#endif
-    return {value, thrown || value.isError()};
-}
 
 // Deeper nesting than any result a caller reads, but far from exhausting the
 // stack of a worker thread.
@@ -154,14 +135,46 @@ bool canRunScripts(const char *function)
     return false;
 }
 
+// What a program left behind, taken out of its engine.
+struct Outcome
+{
+    QVariant value;
+    bool failed; // an exception was thrown, or the value is an Error object
+    QString failure; // the thrown value or Error object as text
+};
+
+Outcome run(const QString &program, const QString &fileName)
+{
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    // QtScript keeps the stack bounds of the thread it last ran on in
+    // variables that all engines share, and its garbage collector scans the
+    // stack between them: engines on two threads at once may scan the wrong
+    // stack. So one engine at a time.
+    static std::mutex oneEngineAtATime;
+    const std::lock_guard<std::mutex> locker(oneEngineAtATime);
+#endif
+    ScriptEngine engine;
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    // A thrown value comes back as the result; only the stack trace of the
+    // exception tells it from a value the program computed.
+    QStringList exceptionStackTrace;
+    const ScriptValue value = engine.evaluate(program, fileName, 1, &exceptionStackTrace);
+    const bool thrown = !exceptionStackTrace.isEmpty();
+#else
+    const ScriptValue value = engine.evaluate(program, fileName, 1);
+    const bool thrown = engine.hasUncaughtException();
+#endif
+    const bool failed = thrown || value.isError();
+    return {toVariant(value), failed, failed ? value.toString() : QString()};
+}
+
 } // namespace
 
 QVariant eval(const QString &program)
 {
     if (!canRunScripts("eval"))
         return QVariant();
-    ScriptEngine engine;
-    return toVariant(evaluate(engine, program, QString()).value);
+    return run(program, QString()).value;
 }
 
 QVariant load_script(const QString &fileName)
@@ -182,13 +195,13 @@ QVariant load_script(const QString &fileName)
         program = stream.readAll();
     }
 
-    ScriptEngine engine;
-    const Evaluation evaluation = evaluate(engine, program, file.fileName());
+    const Outcome outcome = run(program, file.fileName());
     // A thrown value need not be an Error object ("throw 'no assay'"); it is
     // a failure all the same and must not come back as the script's result.
-    if (evaluation.failed) {
-        critical(evaluation.value.toString(), QMessageBox::Ok, QMessageBox::NoButton);
+    // The box comes after the engine is gone: its event loop may run scripts.
+    if (outcome.failed) {
+        critical(outcome.failure, QMessageBox::Ok, QMessageBox::NoButton);
         return QVariant();
     }
-    return toVariant(evaluation.value);
+    return outcome.value;
 }

@@ -232,7 +232,7 @@ void tst_Script::evalDeepNesting()
     QCOMPARE(nesting(shallow), 999);
 }
 
-// Each call owns its engine, so callers on several threads do not meet.
+// Callers on several threads at once each get their own results.
 void tst_Script::evalOnWorkerThreads()
 {
     const QList<QPair<QString, QVariant>> cases = {
