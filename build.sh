@@ -6,6 +6,9 @@
 #   ./build.sh test     build and run every test (exit status non-zero on any failure)
 #   ./build.sh sanitize the whole suite again under AddressSanitizer + UBSan
 #   ./build.sh tsan     the threaded tests under ThreadSanitizer
+#   ./build.sh test-qt6, sanitize-qt6, tsan-qt6
+#                       the same against Qt 6 instead of Qt 5.15 (the examples
+#                       are not built there yet)
 #   ./build.sh fuzz [seconds]   each libFuzzer target for a bounded time (default 60 s)
 #   ./build.sh bench    the benchmarks
 #   ./build.sh windows [case...]   the serial port layer cross-built with MinGW-w64
@@ -21,8 +24,11 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-BASE_PACKAGES=(cmake ninja-build g++ pkg-config qtbase5-dev qtscript5-dev libqt5sql5-sqlite
-    qttools5-dev-tools qttools5-dev libqt5charts5-dev)
+TOOL_PACKAGES=(cmake ninja-build g++ pkg-config)
+QT5_PACKAGES=(qtbase5-dev qtscript5-dev libqt5sql5-sqlite qttools5-dev-tools qttools5-dev
+    libqt5charts5-dev)
+QT6_PACKAGES=(qt6-base-dev qt6-base-dev-tools qt6-declarative-dev qt6-5compat-dev qt6-tools-dev
+    qt6-l10n-tools libqt6sql6-sqlite)
 WINDOWS_PACKAGES=(cmake ninja-build g++ g++-mingw-w64-x86-64-posix wine wine64)
 
 ensure_packages() {
@@ -63,6 +69,21 @@ jobs=$(nproc 2>/dev/null || echo 2)
 
 mode=${1:-test}
 shift || true
+
+# A mode ending in -qt6 builds against Qt 6 in build directories of its own
+# (build-qt6, build-asan-qt6, build-tsan-qt6); every other mode uses Qt 5.15.
+BASE_PACKAGES=("${TOOL_PACKAGES[@]}" "${QT5_PACKAGES[@]}")
+QT_ARGS=()
+suffix=
+case "$mode" in
+test-qt6 | sanitize-qt6 | tsan-qt6)
+    mode=${mode%-qt6}
+    suffix=-qt6
+    BASE_PACKAGES=("${TOOL_PACKAGES[@]}" "${QT6_PACKAGES[@]}")
+    QT_ARGS=(-DCOAGULATION_QT_MAJOR=6 -DCOAGULATION_BUILD_EXAMPLES=OFF)
+    ;;
+esac
+
 case "$mode" in
 demo)
     ensure_packages "${BASE_PACKAGES[@]}"
@@ -73,26 +94,30 @@ demo)
     ;;
 test)
     ensure_packages "${BASE_PACKAGES[@]}"
-    configure build
-    cmake --build build -- -j"$jobs"
-    ctest --test-dir build --output-on-failure -j"$jobs" "$@"
+    dir=build$suffix
+    configure "$dir" "${QT_ARGS[@]}"
+    cmake --build "$dir" -- -j"$jobs"
+    ctest --test-dir "$dir" --output-on-failure -j"$jobs" "$@"
     ;;
 sanitize)
     ensure_packages "${BASE_PACKAGES[@]}"
-    configure build-asan -DCMAKE_BUILD_TYPE=Debug -DCOAGULATION_SANITIZERS=address,undefined
-    cmake --build build-asan -- -j"$jobs"
+    dir=build-asan$suffix
+    configure "$dir" -DCMAKE_BUILD_TYPE=Debug -DCOAGULATION_SANITIZERS=address,undefined \
+        "${QT_ARGS[@]}"
+    cmake --build "$dir" -- -j"$jobs"
     ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:abort_on_error=0 \
         UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
         LSAN_OPTIONS=suppressions=$PWD/coagulation/core/tests/lsan.supp \
-        ctest --test-dir build-asan --output-on-failure -j"$jobs" "$@"
+        ctest --test-dir "$dir" --output-on-failure -j"$jobs" "$@"
     ;;
 tsan)
     ensure_packages "${BASE_PACKAGES[@]}" clang-14 libclang-rt-14-dev
-    configure build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
-        -DCOAGULATION_SANITIZERS=thread -DCOAGULATION_BUILD_EXAMPLES=OFF
-    cmake --build build-tsan -- -j"$jobs"
+    dir=build-tsan$suffix
+    configure "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
+        -DCOAGULATION_SANITIZERS=thread -DCOAGULATION_BUILD_EXAMPLES=OFF "${QT_ARGS[@]}"
+    cmake --build "$dir" -- -j"$jobs"
     TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/coagulation/core/tests/tsan.supp" \
-        ctest --test-dir build-tsan --output-on-failure -L threads "$@"
+        ctest --test-dir "$dir" --output-on-failure -L threads "$@"
     ;;
 fuzz)
     seconds=${1:-60}
@@ -171,7 +196,7 @@ viewer)
     ./build/examples/curveviewer/coagulation-curve-viewer "${@:-build/demo-installation}"
     ;;
 *)
-    echo "usage: $0 {demo|test|sanitize|tsan|fuzz [seconds]|bench|windows|editor [dir]|viewer [dir]|docs}" >&2
+    echo "usage: $0 {demo|test|sanitize|tsan|test-qt6|sanitize-qt6|tsan-qt6|fuzz [seconds]|bench|windows|editor [dir]|viewer [dir]|docs}" >&2
     exit 2
     ;;
 esac

@@ -3,17 +3,14 @@
 #include "corelogging_p.h"
 #include "profile.h"
 #include "profile_p.h"
+#include "settingsfile_p.h"
 
 #include <QtCore/QDate>
 #include <QtCore/QDebug>
-#include <QtCore/QFile>
 #include <QtCore/QLibraryInfo>
 #include <QtCore/QPointer>
-#include <QtCore/QSettings>
-#include <QtCore/QTextStream>
 #include <QtCore/QThread>
 #include <QtCore/QTranslator>
-#include <QtScript/QScriptEngine>
 #include <QtSql/QSqlError>
 #include <QtSql/QSqlQuery>
 #include <QtSql/QSqlRecord>
@@ -186,8 +183,8 @@ QStringList dilutionList()
 void setDefaultCodec()
 {
     // Qt 4 needed UTF-8 installed as the codec for C strings and for tr().
-    // Qt 5 always decodes both as UTF-8 and has no setters for them, so there
-    // is nothing to do; the locale codec stays as it is on purpose.
+    // Qt 5 and 6 always decode both as UTF-8 and have no setters for them, so
+    // there is nothing to do; the locale codec stays as it is on purpose.
 }
 
 int nextSampleNo(const QDate &date)
@@ -211,7 +208,7 @@ int nextSampleNo(const QDate &date)
     // 0. Numbers are counted from 1, and one typed in beyond the int range must
     // neither wrap nor overflow.
     const qint64 largest = query.next() ? query.value(0).toLongLong() : 0;
-    return int(qBound<qint64>(0, largest, std::numeric_limits<int>::max() - 1) + 1);
+    return int(std::clamp<qint64>(largest, 0, std::numeric_limits<int>::max() - 1) + 1);
 }
 
 QString samplePrefix(kr::SampleType type)
@@ -235,65 +232,6 @@ void setGeneratedValue(QSqlRecord &record, const QString &name, const QVariant &
     record.setGenerated(index, true);
 }
 
-// Qt 4 turned every script number into a double; Qt 5's toVariant() gives an
-// int for integral values, also inside arrays and objects. Callers expect the
-// double, so the ints are turned back.
-static QVariant numbersAsDouble(const QVariant &value)
-{
-    switch (value.userType()) {
-    case QMetaType::Int:
-        return value.toDouble();
-    case QMetaType::QVariantList: {
-        QVariantList list = value.toList();
-        for (QVariant &item : list)
-            item = numbersAsDouble(item);
-        return list;
-    }
-    case QMetaType::QVariantMap: {
-        QVariantMap map = value.toMap();
-        for (QVariant &item : map)
-            item = numbersAsDouble(item);
-        return map;
-    }
-    default:
-        return value;
-    }
-}
-
-static QVariant toVariant(const QScriptValue &value)
-{
-    return numbersAsDouble(value.toVariant());
-}
-
-QVariant eval(const QString &program)
-{
-    QScriptEngine engine;
-    return toVariant(engine.evaluate(program, QString(), 1));
-}
-
-QVariant load_script(const QString &fileName)
-{
-    QFile file(fileName);
-    QString program;
-    // An unreadable file runs as the empty program; reading an unopened file
-    // would only add a warning.
-    if (file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        QTextStream stream(&file);
-        stream.setCodec("UTF-8");
-        program = stream.readAll();
-    }
-
-    QScriptEngine engine;
-    const QScriptValue value = engine.evaluate(program, file.fileName(), 1);
-    // A thrown value need not be an Error object ("throw 'no assay'"); it is
-    // a failure all the same and must not come back as the script's result.
-    if (engine.hasUncaughtException() || value.isError()) {
-        critical(value.toString(), QMessageBox::Ok, QMessageBox::NoButton);
-        return QVariant();
-    }
-    return toVariant(value);
-}
-
 void installTranslators()
 {
     installTranslators(QString());
@@ -308,13 +246,17 @@ void installTranslators(const QString &directory)
     }
     setDefaultCodec();
 
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    const QString qtTranslations = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+#else
+    const QString qtTranslations = QLibraryInfo::location(QLibraryInfo::TranslationsPath);
+#endif
     QStringList directories = {QStringLiteral("."), QStringLiteral(".."),
-                               QStringLiteral("../translations"),
-                               QLibraryInfo::location(QLibraryInfo::TranslationsPath)};
+                               QStringLiteral("../translations"), qtTranslations};
     if (!directory.isEmpty())
         directories << directory;
 
-    QSettings settings(QStringLiteral("settings.ini"), QSettings::IniFormat);
+    const SettingsFile settings;
     const QString company = settings.value(QStringLiteral("settings/company")).toString();
     const QString language =
         settings.value(QStringLiteral("settings/language"), QStringLiteral("zh_CN")).toString();

@@ -54,8 +54,8 @@ CORE_EXPORT unsigned short crc16(const void *data, int length);
 // The 19 dilution ratios offered to the user, from "1/1" to "4/5".
 CORE_EXPORT QStringList dilutionList();
 
-// Does nothing: Qt 5 already reads 8-bit literals and tr() source texts as
-// UTF-8. Kept for callers written against the Qt 4 interface.
+// Does nothing: Qt 5 and Qt 6 already read 8-bit literals and tr() source
+// texts as UTF-8. Kept for callers written against the Qt 4 interface.
 CORE_EXPORT void setDefaultCodec();
 
 // One more than the largest sample number stored in the table `patient` of
@@ -74,8 +74,15 @@ CORE_EXPORT QString samplePrefix(kr::SampleType type);
 CORE_EXPORT void setGeneratedValue(QSqlRecord &record, const QString &name, const QVariant &value);
 
 // Runs an ECMAScript program in an engine of its own and returns the value of
-// its last expression statement; undefined and null give an invalid variant.
-// Errors are not reported: the caller gets the converted error value.
+// its last expression statement: a number as a double, a string, a boolean, a
+// date as a QDateTime, an Error object as its message, an array as a list and
+// another object as a map of its own properties; undefined, null, functions
+// and symbols give an invalid variant. An object inside itself, or nesting
+// deeper than 1000 levels, ends in an empty list or map. Errors are not
+// reported: a thrown value comes back converted the same way. Before the
+// application object exists nothing runs: a warning, and an invalid variant.
+// Safe on any thread; under Qt 5 calls on several threads run one after
+// another, as QtScript's engines share state.
 CORE_EXPORT QVariant eval(const QString &program);
 
 // As eval, on the content of a UTF-8 script file. A program that ends in an

@@ -4,14 +4,15 @@
 #include "corelogging_p.h"
 #include "krglobal.h"
 #include "perthread_p.h"
+#include "settingsfile_p.h"
 #include "storedvalue_p.h"
 #include "threadconnections_p.h"
+#include "variantconversion_p.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDebug>
 #include <QtCore/QEvent>
 #include <QtCore/QSet>
-#include <QtCore/QSettings>
 #include <QtCore/QThread>
 #include <QtSql/QSqlError>
 #include <QtSql/QSqlQuery>
@@ -187,7 +188,7 @@ void Profile::init(const QString &defaultProfileFile)
         app->installEventFilter(d->languageWatcher.get());
     }
 
-    const QSettings settings(QStringLiteral("settings.ini"), QSettings::IniFormat);
+    const SettingsFile settings;
     const QString profileName =
         settings.value(QStringLiteral("db/profile"), defaultProfileFile).toString();
 
@@ -518,9 +519,9 @@ QVariant Profile::libraryDefault(const QString &key)
 template<typename T>
 T Profile::typedValue(const QString &key, const T &defaultValue)
 {
-    // value<T>() returns a T unchanged, converts anything else, and gives the
+    // A T unchanged, anything else converted as Qt 5 converts it, and the
     // empty T when no conversion exists.
-    return value(key, QVariant::fromValue(defaultValue)).template value<T>();
+    return VariantConversion::value<T>(value(key, QVariant::fromValue(defaultValue)));
 }
 
 template<typename T>

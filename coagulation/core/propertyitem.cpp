@@ -1,6 +1,7 @@
 #include "propertyitem.h"
 
 #include "corelogging_p.h"
+#include "variantconversion_p.h"
 
 #include <QtCore/QMap>
 #include <QtCore/QtDebug>
@@ -96,7 +97,9 @@ void PropertyItem::setData(const QVariant &value, int role)
 {
     if (role == Qt::EditRole)
         role = Qt::DisplayRole;
-    if (d->values.value(role) == value)
+    // Compared as under Qt 5, so that both builds announce the same changes:
+    // a colour name over that colour, say, is no change.
+    if (VariantConversion::equal(d->values.value(role), value))
         return;
     if (role == Qt::DisplayRole) {
         setValue(value, true);
@@ -221,7 +224,7 @@ void PropertyItem::insert(int position, PropertyItem *item)
     if (item->d->parent)
         item->d->parent->remove(item);
 
-    position = qBound(0, position, d->children.size());
+    position = qBound(0, position, int(d->children.size()));
     if (d->model)
         d->model->beginInsertRows(index(), position, position);
     d->children.insert(position, item);

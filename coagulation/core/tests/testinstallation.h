@@ -86,7 +86,7 @@ private:
 #define COMPARE_EXACT(actual, expected) \
     do { \
         const QVariant a_ = (actual), e_ = (expected); \
-        QCOMPARE(QMetaType::typeName(a_.userType()), QMetaType::typeName(e_.userType())); \
+        QCOMPARE(a_.typeName(), e_.typeName()); \
         QCOMPARE(a_, e_); \
     } while (false)
 

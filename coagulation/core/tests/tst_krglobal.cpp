@@ -2,7 +2,7 @@
 #include "oeminfo.h"
 
 #include <QtCore/QRandomGenerator>
-#include <QtCore/QTextCodec>
+#include <QTextCodec> // QtCore under Qt 5, Core5Compat under Qt 6
 #include <QtCore/QTranslator>
 #include <QtTest/QtTest>
 

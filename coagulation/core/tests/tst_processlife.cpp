@@ -151,6 +151,19 @@ static int headless(int argc, char **argv)
     return 0;
 }
 
+// A tool that runs a script before it creates its application object.
+static int scriptWithoutApplication()
+{
+    WarningCapture warnings;
+    const QVariant value = eval(QStringLiteral("6*7"));
+    const QVariant loaded = load_script(QStringLiteral("answer.js"));
+    print(QStringLiteral("eval=%1 load=%2 warnings=%3")
+              .arg(value.isValid())
+              .arg(loaded.isValid())
+              .arg(warnings.linesContaining(QStringLiteral("application object")).size()));
+    return 0;
+}
+
 // ---------------------------------------------------------------------------
 // The cases
 
@@ -164,6 +177,7 @@ private slots:
     void valuesSurviveRestart();
     void storeAfterEventLoop();
     void headlessTool();
+    void scriptBeforeApplication();
 
 private:
     struct Outcome
@@ -265,11 +279,22 @@ void tst_ProcessLife::headlessTool()
     QVERIFY2(outcome.errors.contains(QStringLiteral("SyntaxError")), qPrintable(outcome.errors));
 }
 
+void tst_ProcessLife::scriptBeforeApplication()
+{
+    TestInstallation inst;
+    QVERIFY(inst.writeFile(QStringLiteral("answer.js"), "6*7"));
+    const Outcome outcome = run(inst, "no application");
+    QCOMPARE(outcome.exitCode, 0);
+    QCOMPARE(outcome.output, QStringList{"eval=0 load=0 warnings=2"});
+}
+
 int main(int argc, char **argv)
 {
     const QByteArray child = qgetenv(childVariable);
     if (child == "headless")
         return headless(argc, argv);
+    if (child == "no application")
+        return scriptWithoutApplication();
     QApplication app(argc, argv);
     if (child == "startup")
         return startupBoxAsksForStore();

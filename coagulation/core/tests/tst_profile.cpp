@@ -47,6 +47,8 @@ private slots:
     void typedKeys();
     void typedConversions_data();
     void typedConversions();
+    void typedConversionsInMemory_data();
+    void typedConversionsInMemory();
     void typedColourLosesAlphaOnRestart();
 
 private:
@@ -401,6 +403,17 @@ void tst_Profile::typedConversions_data()
     QTest::newRow("integer to text")
         << "hospital" << QVariant(5LL) << QVariant("x") << QVariant("5");
     QTest::newRow("no row") << "hospital" << QVariant() << QVariant("x") << QVariant("x");
+    // Reals round halves up, as they always did (Qt 6 alone would give -3).
+    const QList<QPair<double, int>> reals = {{-2.5, -2}, {2.5, 3}, {-2.6, -3}, {-0.4, 0}};
+    for (const auto &real : reals)
+        QTest::addRow("real %g", real.first)
+            << "max_qc_file" << QVariant(real.first) << QVariant(7) << QVariant(real.second);
+    QTest::newRow("real -0.5 false")
+        << "is_touch_screen" << QVariant(-0.5) << QVariant(true) << QVariant(false);
+    QTest::newRow("real 0.5 true")
+        << "is_touch_screen" << QVariant(0.5) << QVariant(false) << QVariant(true);
+    QTest::newRow("bytes end at a zero byte")
+        << "hospital" << QVariant(QByteArray("ab\0cd", 5)) << QVariant("x") << QVariant("ab");
 }
 
 void tst_Profile::typedConversions()
@@ -416,6 +429,40 @@ void tst_Profile::typedConversions()
                                 {key, stored}));
         restart();
     }
+    COMPARE_EXACT(typedReaders().value(key)(*m_profile, defaultValue), expected);
+}
+
+// Values an application set with their own type, read through another
+// setting's getter.
+void tst_Profile::typedConversionsInMemory_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QVariant>("set");
+    QTest::addColumn<QVariant>("defaultValue");
+    QTest::addColumn<QVariant>("expected");
+
+    QTest::newRow("colour as text")
+        << "hospital" << QVariant(QColor(Qt::red)) << QVariant("x") << QVariant("");
+    QTest::newRow("colour as integer")
+        << "max_qc_file" << QVariant(QColor(Qt::red)) << QVariant(7) << QVariant(0);
+    QTest::newRow("text as colour") << "color_of_waiting" << QVariant("#00ff00")
+                                    << QVariant(QColor(Qt::red)) << QVariant(QColor(Qt::green));
+    QTest::newRow("real as integer")
+        << "max_qc_file" << QVariant(-2.5) << QVariant(7) << QVariant(-2);
+    QTest::newRow("float as integer")
+        << "qc_method" << QVariant(-2.5f) << QVariant(7) << QVariant(-2);
+    QTest::newRow("boolean as text")
+        << "hospital" << QVariant(true) << QVariant("x") << QVariant("true");
+}
+
+void tst_Profile::typedConversionsInMemory()
+{
+    QFETCH(QString, key);
+    QFETCH(QVariant, set);
+    QFETCH(QVariant, defaultValue);
+    QFETCH(QVariant, expected);
+
+    m_profile->setValue(key, set, false);
     COMPARE_EXACT(typedReaders().value(key)(*m_profile, defaultValue), expected);
 }
 

@@ -208,6 +208,14 @@ void tst_ProfileStartup::startup_data()
     QStringList data = here;
     data[1] = "./clinic.db";
     QTest::newRow("db/data renamed") << renamedData << silent << data << "1111" << noKeys;
+    // settings.ini as a text editor saves it: UTF-8, here with a Chinese file name.
+    const Layout chineseName = [](TestInstallation &inst) {
+        return inst.create(".", {"data.db"}) && inst.createDatabase("化验数据.db", "data")
+            && inst.writeFile("settings.ini", QStringLiteral("[db]\ndata=化验数据.db\n").toUtf8());
+    };
+    QStringList chinese = here;
+    chinese[1] = "./化验数据.db";
+    QTest::newRow("UTF-8 settings") << chineseName << silent << chinese << "1111" << noKeys;
     const Layout absoluteData = [](TestInstallation &inst) {
         return inst.create(".", {"data.db"}) && inst.createDatabase("elsewhere/clinic.db", "data")
             && inst.writeSettings({{"db/data", inst.filePath("elsewhere/clinic.db")}});

@@ -144,6 +144,8 @@ private slots:
     void flagOperations();
     void itemSetData_data();
     void itemSetData();
+    void setDataComparesAcrossTypes_data();
+    void setDataComparesAcrossTypes();
     void childChangedClimbs();
     void structure_data();
     void structure();
@@ -247,6 +249,46 @@ void tst_PropertyItem::itemSetData()
     QTEST(item->data(Qt::ToolTipRole), "tipAfter");
     QVERIFY(!item->data(Qt::EditRole).isValid());
     QTEST(log, "log");
+}
+
+// A value that equals the stored one after conversion is no change: a
+// colour's name typed over the colour announces nothing, in either build.
+void tst_PropertyItem::setDataComparesAcrossTypes_data()
+{
+    QTest::addColumn<QVariant>("stored");
+    QTest::addColumn<QVariant>("input");
+    QTest::addColumn<bool>("changes");
+
+    const QVariant red = QColor(255, 0, 0);
+    QTest::newRow("colour name over colour") << red << QVariant("#ff0000") << false;
+    QTest::newRow("colour over its name") << QVariant("#ff0000") << red << false;
+    QTest::newRow("other colour name") << red << QVariant("#00ff00") << true;
+    QTest::newRow("text over bytes") << QVariant(QByteArray("abc")) << QVariant("abc") << false;
+    QTest::newRow("digits over number") << QVariant(5) << QVariant("5") << false;
+    QTest::newRow("number over digits") << QVariant("5") << QVariant(5) << false;
+    QTest::newRow("boolean over digit") << QVariant("1") << QVariant(true) << true;
+    QTest::newRow("word over boolean") << QVariant(true) << QVariant("true") << false;
+    QTest::newRow("nearly equal reals") << QVariant(0.3) << QVariant(0.1 + 0.2) << false;
+    QTest::newRow("different reals") << QVariant(0.3) << QVariant(0.31) << true;
+    QTest::newRow("list of digits over numbers")
+        << QVariant(QVariantList{1, 2}) << QVariant(QVariantList{"1", "2"}) << false;
+    QTest::newRow("invalid over text") << QVariant("") << QVariant() << true;
+}
+
+void tst_PropertyItem::setDataComparesAcrossTypes()
+{
+    QFETCH(QVariant, stored);
+    QFETCH(QVariant, input);
+    QFETCH(bool, changes);
+
+    PropertyItemModel model;
+    auto *item = new PropertyItem(QStringLiteral("x"), stored);
+    model.append(item);
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+    item->setData(input, Qt::EditRole);
+    QCOMPARE(changed.size(), changes ? 1 : 0);
+    const QVariant expected = changes ? input : stored;
+    QCOMPARE(item->value().userType(), expected.userType());
 }
 
 void tst_PropertyItem::childChangedClimbs()

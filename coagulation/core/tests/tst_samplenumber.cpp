@@ -130,11 +130,21 @@ void tst_SampleNumber::samplePrefix()
     QCOMPARE(::samplePrefix(type), expected);
 }
 
+// A text column, declared as each Qt major wants it.
+static QSqlField textField(const QString &name)
+{
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    return QSqlField(name, QMetaType(QMetaType::QString));
+#else
+    return QSqlField(name, QVariant::String);
+#endif
+}
+
 void tst_SampleNumber::setGeneratedValue()
 {
     QSqlRecord record;
-    record.append(QSqlField(QStringLiteral("sampleNo"), QVariant::String));
-    record.append(QSqlField(QStringLiteral("date"), QVariant::String));
+    record.append(textField(QStringLiteral("sampleNo")));
+    record.append(textField(QStringLiteral("date")));
     record.setValue(QStringLiteral("date"), QStringLiteral("2024-03-01"));
     record.setGenerated(QStringLiteral("sampleNo"), false);
     record.setGenerated(QStringLiteral("date"), false);

@@ -5,6 +5,10 @@
 #include <QtCore/QTemporaryDir>
 #include <QtTest/QtTest>
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
 // QtScript keeps two small allocations for the life of the process, however
 // many engines come and go; they are no leak of ours.
 extern "C" const char *__lsan_default_suppressions()
@@ -20,6 +24,12 @@ private slots:
     void initTestCase();
     void evalValues_data();
     void evalValues();
+    void evalRegExp();
+    void evalErrorMessages_data();
+    void evalErrorMessages();
+    void evalDeepNesting_data();
+    void evalDeepNesting();
+    void evalOnWorkerThreads();
     void evalGetsFreshEngine();
     void evalShowsNoError();
     void loadScript_data();
@@ -79,6 +89,58 @@ void tst_Script::evalValues_data()
     QTest::newRow("null") << "null" << QVariant();
     QTest::newRow("empty") << "" << QVariant();
     QTest::newRow("declaration only") << "var a = 1;" << QVariant();
+
+    const QVariant none;
+    QTest::newRow("large integer") << "3000000000" << QVariant(3e9);
+    QTest::newRow("array hole") << "[1,,3]" << QVariant(QVariantList{1.0, none, 3.0});
+    QTest::newRow("nested") << "[1, [2, [3]], {a: null, b: undefined, c: [null], d: {e: 'x'}}]"
+                            << QVariant(QVariantList{
+                                   1.0, QVariantList{2.0, QVariantList{3.0}},
+                                   QVariantMap{{QStringLiteral("a"), none},
+                                               {QStringLiteral("b"), none},
+                                               {QStringLiteral("c"), QVariantList{none}},
+                                               {QStringLiteral("d"),
+                                                QVariantMap{{QStringLiteral("e"), "x"}}}}});
+    QTest::newRow("function") << "(function () { return 1; })" << none;
+    QTest::newRow("function inside")
+        << "({f: function () {}, g: [Math.max], n: 1})"
+        << QVariant(QVariantMap{{QStringLiteral("f"), none},
+                                {QStringLiteral("g"), QVariantList{none}},
+                                {QStringLiteral("n"), 1.0}});
+    QTest::newRow("Error object") << "new RangeError('dilution')" << QVariant("dilution");
+    QTest::newRow("Error inside") << "[new Error('no curve')]"
+                                  << QVariant(QVariantList{"no curve"});
+    QTest::newRow("thrown Error") << "throw new RangeError('dilution')" << QVariant("dilution");
+    QTest::newRow("thrown string") << "throw 'no assay'" << QVariant("no assay");
+    QTest::newRow("thrown number") << "throw 42" << QVariant(42.0);
+    QTest::newRow("thrown null") << "throw null" << none;
+    QTest::newRow("caught exception")
+        << "try { throw 1 } catch (e) { 'recovered' }" << QVariant("recovered");
+    QTest::newRow("object inside itself")
+        << "var o = {a: 1}; o.self = o; o"
+        << QVariant(
+               QVariantMap{{QStringLiteral("a"), 1.0}, {QStringLiteral("self"), QVariantMap()}});
+    QTest::newRow("array inside itself")
+        << "var a = [1]; a.push(a); a" << QVariant(QVariantList{1.0, QVariantList()});
+    QTest::newRow("shared, not inside itself")
+        << "var s = [1]; [s, {t: s}]"
+        << QVariant(QVariantList{QVariantList{1.0}, QVariantMap{{"t", QVariantList{1.0}}}});
+    QTest::newRow("getter that throws")
+        << "({get a() { throw new Error('getter'); }, b: 1})"
+        << QVariant(QVariantMap{{QStringLiteral("a"), none}, {QStringLiteral("b"), 1.0}});
+    // Only Qt 6's engine knows symbols; there they must neither crash nor show.
+    QTest::newRow("symbol") << "typeof Symbol === 'function' ? Symbol('s') : undefined" << none;
+    QTest::newRow("symbol in array")
+        << "typeof Symbol === 'function' ? [1, Symbol('s')] : [1, undefined]"
+        << QVariant(QVariantList{1.0, none});
+    QTest::newRow("symbol in object")
+        << "typeof Symbol === 'function' ? {s: Symbol('s')} : {s: undefined}"
+        << QVariant(QVariantMap{{QStringLiteral("s"), none}});
+    QTest::newRow("symbol as key")
+        << "var o = {a: 1}; if (typeof Symbol === 'function') o[Symbol('k')] = 2; o"
+        << QVariant(QVariantMap{{QStringLiteral("a"), 1.0}});
+    QTest::newRow("thrown symbol")
+        << "throw typeof Symbol === 'function' ? Symbol('s') : undefined" << none;
 }
 
 void tst_Script::evalValues()
@@ -92,6 +154,110 @@ void tst_Script::evalValues()
         QCOMPARE(value.toDateTime().toUTC(), expected.toDateTime());
     else
         QCOMPARE(typed(value), typed(expected));
+}
+
+// Each build hands out its own toolkit's pattern type.
+void tst_Script::evalRegExp()
+{
+    const QVariant value = eval(QStringLiteral("/ab+c/i"));
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    QCOMPARE(value.userType(), QMetaType::QRegularExpression);
+    const QRegularExpression pattern = value.toRegularExpression();
+    QCOMPARE(pattern.pattern(), QStringLiteral("ab+c"));
+    QVERIFY(pattern.match(QStringLiteral("xABBC")).hasMatch());
+#else
+    QCOMPARE(value.userType(), QMetaType::QRegExp);
+    const QRegExp pattern = value.toRegExp();
+    QCOMPARE(pattern.pattern(), QStringLiteral("ab+c"));
+    QVERIFY(pattern.indexIn(QStringLiteral("xABBC")) == 1);
+#endif
+}
+
+// The engines word their errors differently; the message is text either way.
+void tst_Script::evalErrorMessages_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("part");
+
+    QTest::newRow("syntax error") << "1 +* 2"
+                                  << "";
+    QTest::newRow("reference error") << "1;\nnoSuchName + 1"
+                                     << "noSuchName";
+    QTest::newRow("type error") << "var a; a.b"
+                                << "";
+    QTest::newRow("stack overflow") << "function f() { return f() + 1; } f()"
+                                    << "";
+}
+
+void tst_Script::evalErrorMessages()
+{
+    QFETCH(QString, program);
+    QFETCH(QString, part);
+
+    const QVariant value = eval(program);
+    QCOMPARE(value.userType(), QMetaType::QString);
+    QVERIFY(!value.toString().isEmpty());
+    QVERIFY2(value.toString().contains(part), qPrintable(value.toString()));
+}
+
+// Nesting as deep as a script cares to build ends, empty, after 1000 levels
+// instead of exhausting the stack.
+void tst_Script::evalDeepNesting_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::newRow("arrays") << "var a = []; for (var i = 0; i < 100000; ++i) a = [a]; a";
+    QTest::newRow("objects") << "var o = {}; for (var i = 0; i < 100000; ++i) o = {o: o}; o";
+}
+
+static int nesting(QVariant value)
+{
+    int depth = 0;
+    for (;; ++depth) {
+        if (value.userType() == QMetaType::QVariantList && value.toList().size() == 1)
+            value = value.toList().first();
+        else if (value.userType() == QMetaType::QVariantMap && value.toMap().size() == 1)
+            value = value.toMap().first();
+        else
+            return depth;
+    }
+}
+
+void tst_Script::evalDeepNesting()
+{
+    QFETCH(QString, program);
+
+    const QVariant value = eval(program);
+    QCOMPARE(nesting(value), 1000);
+    const QVariant shallow = eval(program.replace(QLatin1String("100000"), QLatin1String("999")));
+    QCOMPARE(nesting(shallow), 999);
+}
+
+// Callers on several threads at once each get their own results.
+void tst_Script::evalOnWorkerThreads()
+{
+    const QList<QPair<QString, QVariant>> cases = {
+        {QStringLiteral("6*7"), 42.0},
+        {QStringLiteral("[1, 'x', {a: true}]"),
+         QVariantList{1.0, QStringLiteral("x"), QVariantMap{{QStringLiteral("a"), true}}}},
+        {QStringLiteral("throw new Error('e')"), QStringLiteral("e")},
+        {QStringLiteral("var a = []; for (var i = 0; i < 5000; ++i) a = [a]; a.length"), 1.0},
+    };
+    std::atomic<int> wrong{0};
+    const auto evaluateAll = [&] {
+        for (int round = 0; round < 10; ++round) {
+            for (const auto &entry : cases) {
+                if (typed(eval(entry.first)) != typed(entry.second))
+                    ++wrong;
+            }
+        }
+    };
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 3; ++t)
+        threads.emplace_back(evaluateAll);
+    evaluateAll();
+    for (std::thread &thread : threads)
+        thread.join();
+    QCOMPARE(wrong.load(), 0);
 }
 
 void tst_Script::evalGetsFreshEngine()
@@ -125,6 +291,13 @@ void tst_Script::loadScript_data()
         << QVariant(QStringLiteral("凝血酶时间（秒）"));
     QTest::newRow("UTF-8 with BOM")
         << QByteArray("\xEF\xBB\xBF'\xE5\x87\x9D'") << QVariant(QStringLiteral("凝"));
+    QTest::newRow("caught exception")
+        << QByteArray("try { throw new Error('x'); } catch (e) { 'recovered' }")
+        << QVariant(QStringLiteral("recovered"));
+    QTest::newRow("nested values")
+        << QByteArray("({runs: [1, 2], f: function () {}})")
+        << QVariant(QVariantMap{{QStringLiteral("runs"), QVariantList{1.0, 2.0}},
+                                {QStringLiteral("f"), QVariant()}});
 }
 
 void tst_Script::loadScript()
@@ -157,6 +330,17 @@ void tst_Script::loadScriptError_data()
     QTest::newRow("thrown error") << QByteArray("throw new RangeError('dilution')")
                                   << "RangeError: dilution";
     QTest::newRow("thrown string") << QByteArray("throw 'no assay'") << "no assay";
+    QTest::newRow("thrown number") << QByteArray("throw 42") << "42";
+    QTest::newRow("thrown null") << QByteArray("throw null") << "null";
+    QTest::newRow("thrown undefined") << QByteArray("throw undefined") << "undefined";
+    QTest::newRow("thrown in a function")
+        << QByteArray("function f() { throw new Error('deep'); }\nf()") << "Error: deep";
+    QTest::newRow("Error as the value")
+        << QByteArray("new TypeError('no curve')") << "TypeError: no curve";
+    QTest::newRow("stack overflow")
+        << QByteArray("function f() { return f() + 1; } f()") << "RangeError";
+    QTest::newRow("thrown symbol")
+        << QByteArray("throw typeof Symbol === 'function' ? Symbol('assay') : 'assay'") << "assay";
 }
 
 void tst_Script::loadScriptError()

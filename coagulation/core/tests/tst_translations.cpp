@@ -224,6 +224,10 @@ void tst_Translations::search_data()
         << "[settings]\ntranslations=kr\n"
         << FileTags{{"work/kr_zh_CN.qm", "garbage"}, {"kr_zh_CN.qm", "parent-kr"}}
         << QStringList{"\"kr_zh_CN\" loaded"} << QStringList{"kr_zh_CN.qm"} << "parent-kr";
+    QTest::newRow("UTF-8 settings")
+        << "[settings]\ntranslations=协和\n"
+        << FileTags{{"work/协和_zh_CN.qm", "vendor"}} << QStringList{"\"协和_zh_CN\" loaded"}
+        << QStringList{"work/协和_zh_CN.qm"} << "vendor";
     QTest::newRow("found nowhere")
         << "[settings]\nlanguage=en\ntranslations=alpha,beta\n"
         << FileTags() << QStringList{"\"alpha_en\" not found", "\"beta_en\" not found"}
@@ -255,7 +259,11 @@ void tst_Translations::search()
 
 void tst_Translations::toolkitDirectoryLast()
 {
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    const QString toolkitDir = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+#else
     const QString toolkitDir = QLibraryInfo::location(QLibraryInfo::TranslationsPath);
+#endif
     const QString toolkitFile = QDir(toolkitDir).filePath(QStringLiteral("qt_zh_CN.qm"));
     if (!QFile::exists(toolkitFile))
         QSKIP("the toolkit's Chinese translation is not installed");
