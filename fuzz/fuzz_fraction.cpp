@@ -5,7 +5,7 @@
 // (a quadratic search took seconds on a few thousand digits).
 #include "krglobal.h"
 
-#include <QtCore/QRegExp>
+#include <QRegExp>
 
 #include <chrono>
 #include <cmath>

@@ -2,7 +2,7 @@
 
 #include "profile.h"
 
-#include <QtCore/QRegExp>
+#include <QRegExp>
 
 namespace {
 
