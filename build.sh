@@ -28,7 +28,7 @@ TOOL_PACKAGES=(cmake ninja-build g++ pkg-config)
 QT5_PACKAGES=(qtbase5-dev qtscript5-dev libqt5sql5-sqlite qttools5-dev-tools qttools5-dev
     libqt5charts5-dev)
 QT6_PACKAGES=(qt6-base-dev qt6-base-dev-tools qt6-declarative-dev qt6-5compat-dev qt6-tools-dev
-    qt6-l10n-tools libqt6sql6-sqlite)
+    qt6-l10n-tools libqt6sql6-sqlite qt6-charts-dev)
 WINDOWS_PACKAGES=(cmake ninja-build g++ g++-mingw-w64-x86-64-posix wine wine64)
 
 ensure_packages() {
@@ -80,7 +80,7 @@ test-qt6 | sanitize-qt6 | tsan-qt6)
     mode=${mode%-qt6}
     suffix=-qt6
     BASE_PACKAGES=("${TOOL_PACKAGES[@]}" "${QT6_PACKAGES[@]}")
-    QT_ARGS=(-DCOAGULATION_QT_MAJOR=6 -DCOAGULATION_BUILD_EXAMPLES=OFF)
+    QT_ARGS=(-DCOAGULATION_QT_MAJOR=6)
     ;;
 esac
 
