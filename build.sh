@@ -16,6 +16,8 @@
 #   ./build.sh editor [dir] the settings editor (needs a display), on the
 #                           installation in dir (default build/editor-installation)
 #   ./build.sh docs     the API reference (Doxygen), warning-free or failing
+#   ./build.sh consumer the library alone installed to a prefix, and the results board
+#                       (examples/resultsboard) built against it with CMake and pkg-config
 #   ./build.sh viewer [dir] the curve viewer (needs a display), on the
 #                           installation in dir (default build/demo-installation)
 #
@@ -76,7 +78,7 @@ BASE_PACKAGES=("${TOOL_PACKAGES[@]}" "${QT5_PACKAGES[@]}")
 QT_ARGS=()
 suffix=
 case "$mode" in
-test-qt6 | sanitize-qt6 | tsan-qt6)
+test-qt6 | sanitize-qt6 | tsan-qt6 | consumer-qt6)
     mode=${mode%-qt6}
     suffix=-qt6
     BASE_PACKAGES=("${TOOL_PACKAGES[@]}" "${QT6_PACKAGES[@]}")
@@ -183,6 +185,31 @@ editor)
     cmake --build build --target coagulation-settings-editor -- -j"$jobs"
     ./build/examples/settingseditor/coagulation-settings-editor "${@:-build/editor-installation}"
     ;;
+consumer)
+    # The library alone, installed to a prefix; then the results board built
+    # against that prefix only, with CMake and with pkg-config, on one site
+    # laid out by the installed tool and one laid out by the program itself.
+    ensure_packages "${BASE_PACKAGES[@]}" make
+    work=$PWD/build-consumer$suffix
+    configure "$work/library" -DCOAGULATION_BUILD_TESTS=OFF -DCOAGULATION_BUILD_EXAMPLES=OFF \
+        "${QT_ARGS[@]}"
+    cmake --build "$work/library" -- -j"$jobs"
+    rm -rf "$work/prefix" "$work/sites"
+    cmake --install "$work/library" --prefix "$work/prefix"
+    name=coagulation${suffix}
+    pcdir=$(dirname "$(find "$work/prefix" -name "$name-core.pc" | head -n 1)")
+    cmake -S examples/resultsboard -B "$work/cmake" -G Ninja -DCMAKE_PREFIX_PATH="$work/prefix" \
+        -DCOAGULATION_QT_MAJOR="${suffix:+6}${suffix:-5}"
+    cmake --build "$work/cmake"
+    PKG_CONFIG_PATH=$pcdir make -s -B -C examples/resultsboard PACKAGE="$name-core" \
+        OUT="$work/resultsboard-pkgconfig"
+    "$work/prefix/bin/$name-setup" "$work/sites/from-tool"
+    export QT_QPA_PLATFORM=offscreen
+    echo "== CMake build, site laid out by $name-setup"
+    "$work/cmake/resultsboard" "$work/sites/from-tool"
+    echo "== pkg-config build, site laid out by the program"
+    "$work/resultsboard-pkgconfig" "$work/sites/from-program"
+    ;;
 docs)
     ensure_packages "${BASE_PACKAGES[@]}" doxygen
     configure build
@@ -196,7 +223,7 @@ viewer)
     ./build/examples/curveviewer/coagulation-curve-viewer "${@:-build/demo-installation}"
     ;;
 *)
-    echo "usage: $0 {demo|test|sanitize|tsan|test-qt6|sanitize-qt6|tsan-qt6|fuzz [seconds]|bench|windows|editor [dir]|viewer [dir]|docs}" >&2
+    echo "usage: $0 {demo|test|sanitize|tsan|test-qt6|sanitize-qt6|tsan-qt6|fuzz [seconds]|bench|windows|editor [dir]|viewer [dir]|docs|consumer|consumer-qt6}" >&2
     exit 2
     ;;
 esac
