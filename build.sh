@@ -78,7 +78,7 @@ BASE_PACKAGES=("${TOOL_PACKAGES[@]}" "${QT5_PACKAGES[@]}")
 QT_ARGS=()
 suffix=
 case "$mode" in
-test-qt6 | sanitize-qt6 | tsan-qt6 | consumer-qt6)
+test-qt6 | sanitize-qt6 | tsan-qt6 | consumer-qt6 | bench-qt6)
     mode=${mode%-qt6}
     suffix=-qt6
     BASE_PACKAGES=("${TOOL_PACKAGES[@]}" "${QT6_PACKAGES[@]}")
@@ -151,13 +151,14 @@ fuzz)
     ;;
 bench)
     ensure_packages "${BASE_PACKAGES[@]}" libbenchmark-dev libboost-dev libsqlite3-dev python3
-    configure build-bench -DCMAKE_BUILD_TYPE=Release -DCOAGULATION_BUILD_BENCH=ON \
-        -DCOAGULATION_BUILD_TESTS=OFF -DCOAGULATION_BUILD_EXAMPLES=OFF
-    cmake --build build-bench --target coagulation-bench -- -j"$jobs"
+    dir=build-bench$suffix
+    configure "$dir" -DCMAKE_BUILD_TYPE=Release -DCOAGULATION_BUILD_BENCH=ON \
+        -DCOAGULATION_BUILD_TESTS=OFF -DCOAGULATION_BUILD_EXAMPLES=OFF "${QT_ARGS[@]}"
+    cmake --build "$dir" --target coagulation-bench -- -j"$jobs"
     # Absolute output path: the program works in an installation of its own.
-    ./build-bench/bench/coagulation-bench --benchmark_out="$PWD/build-bench/bench.json" \
+    "./$dir/bench/coagulation-bench" --benchmark_out="$PWD/$dir/bench.json" \
         --benchmark_out_format=json "$@"
-    python3 bench/report.py < build-bench/bench.json
+    python3 bench/report.py < "$dir/bench.json"
     ;;
 windows)
     ensure_packages "${WINDOWS_PACKAGES[@]}"
@@ -223,7 +224,7 @@ viewer)
     ./build/examples/curveviewer/coagulation-curve-viewer "${@:-build/demo-installation}"
     ;;
 *)
-    echo "usage: $0 {demo|test|sanitize|tsan|test-qt6|sanitize-qt6|tsan-qt6|fuzz [seconds]|bench|windows|editor [dir]|viewer [dir]|docs|consumer|consumer-qt6}" >&2
+    echo "usage: $0 {demo|test|sanitize|tsan|test-qt6|sanitize-qt6|tsan-qt6|fuzz [seconds]|bench|windows|editor [dir]|viewer [dir]|docs|consumer|consumer-qt6|bench-qt6}" >&2
     exit 2
     ;;
 esac

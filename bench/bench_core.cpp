@@ -2,9 +2,9 @@
 // same work without the library, measured in the same run; report.py prints
 // the ratios.
 #include "analysisresult.h"
+#include "installation.h"
 #include "krglobal.h"
 #include "profile.h"
-#include "installation.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDir>
@@ -12,6 +12,7 @@
 #include <QtCore/QRandomGenerator>
 #include <QtCore/QSharedData>
 #include <QtCore/QTemporaryDir>
+#include <QtGui/QBrush>
 #include <QtGui/QColor>
 
 #include <benchmark/benchmark.h>
@@ -206,6 +207,17 @@ static void BM_color_copy(benchmark::State &state)
     }
 }
 BENCHMARK(BM_color_copy);
+
+// What any call that hands a cell its brush costs at least.
+static void BM_brush_variant_copy(benchmark::State &state)
+{
+    const QVariant brush = QBrush(QColor(255, 170, 0), Qt::SolidPattern);
+    for (auto _ : state) {
+        QVariant copy(brush);
+        benchmark::DoNotOptimize(copy);
+    }
+}
+BENCHMARK(BM_brush_variant_copy);
 
 static void BM_number_toDouble(benchmark::State &state)
 {

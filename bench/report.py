@@ -15,6 +15,8 @@ PAIRS = [
      "QSharedDataPointer move, twice"),
     ("toString with marks", "BM_result_toString", "BM_number_toString", "QString::number"),
     ("foregroundRole", "BM_result_foregroundRole", "BM_color_copy", "QColor copy"),
+    ("foregroundRole", "BM_result_foregroundRole", "BM_brush_variant_copy",
+     "QVariant of a QBrush, copied"),
     ("fromString with marks", "BM_result_fromString", "BM_result_toString",
      "toString of the same result"),
     ("Profile::value, 2 threads", "BM_profile_value/real_time/threads:2",

@@ -5,6 +5,8 @@
 //  This header is internal to the library and is not installed.
 //
 
+#include <QtCore/qglobal.h>
+
 // One T per thread, made on first use and destroyed with the thread's other
 // thread-local objects. Unlike a plain thread_local object it can still be
 // asked for afterwards: at the end of a thread, and for the main thread
@@ -17,35 +19,39 @@ class PerThread
 public:
     static T *get()
     {
-        if (!s_object && !s_ended) {
+        State &state = s_state; // one look-up of the thread's storage
+        if (Q_UNLIKELY(!state.object) && !state.ended) {
             // Registered before the object exists, so that it is there to
             // destroy it.
             static thread_local Cleanup cleanup;
-            s_object = new T;
+            state.object = new T;
         }
-        return s_object;
+        return state.object;
     }
 
 private:
+    // Trivially destructible, so that it stays readable after the thread's
+    // objects with destructors are gone.
+    struct State
+    {
+        T *object;
+        bool ended;
+    };
+
     struct Cleanup
     {
         ~Cleanup()
         {
-            delete s_object;
-            s_object = nullptr;
-            s_ended = true;
+            delete s_state.object;
+            s_state.object = nullptr;
+            s_state.ended = true;
         }
     };
 
-    // Trivially destructible, so that they stay readable after the thread's
-    // objects with destructors are gone.
-    static thread_local T *s_object;
-    static thread_local bool s_ended;
+    static thread_local State s_state;
 };
 
 template<typename T>
-thread_local T *PerThread<T>::s_object = nullptr;
-template<typename T>
-thread_local bool PerThread<T>::s_ended = false;
+thread_local typename PerThread<T>::State PerThread<T>::s_state = {nullptr, false};
 
 #endif // PERTHREAD_P_H

@@ -5,6 +5,7 @@
 #include "resultparser_p.h"
 
 #include <algorithm>
+#include <charconv>
 
 // Display text, colour and parsing, from the texts and colours configured at
 // the time of the call.
@@ -23,6 +24,36 @@ QString prefixOf(const DisplaySettings &settings, int flags)
             text += settings.marks[mark];
     }
     return text;
+}
+
+// QString::toDouble, without its detour through the locale for the plain
+// ASCII numbers that make up nearly every cell; both round correctly, so they
+// give the same double. Anything else (digits of other scripts, a value out
+// of range) goes to QString::toDouble, whose answer stands.
+double toDouble(QStringView number, bool *ok)
+{
+    char ascii[64];
+    const auto size = number.size();
+    if (size < qsizetype(sizeof ascii)) {
+        qsizetype length = 0;
+        for (const QChar c : number) {
+            if (c.unicode() > 127)
+                break;
+            ascii[length++] = char(c.unicode());
+        }
+        if (length == size) {
+            // from_chars reads no plus sign.
+            const char *first = ascii + (length && ascii[0] == '+');
+            double value = 0.0;
+            const auto [end, error] = std::from_chars(first, ascii + length, value);
+            if (error == std::errc() && end == ascii + length) {
+                *ok = true;
+                return value;
+            }
+        }
+    }
+    // The text outlives the call, so the number is read where it stands.
+    return QString::fromRawData(number.data(), int(size)).toDouble(ok);
 }
 
 const QString *suffixOf(const DisplaySettings &settings, int flags)
@@ -153,9 +184,7 @@ AnalysisResult::AnalysisResult(const QString &text)
         return;
     }
     bool ok = false;
-    // The text outlives the call, so the number is read where it stands.
-    const double value =
-        QString::fromRawData(parts.number.data(), int(parts.number.size())).toDouble(&ok);
+    const double value = toDouble(parts.number, &ok);
     if (ok) {
         d->error = errorCode(parts.flags);
         d->value = value;

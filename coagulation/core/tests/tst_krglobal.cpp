@@ -1,8 +1,8 @@
 #include "krglobal.h"
 #include "oeminfo.h"
 
-#include <QtCore/QRandomGenerator>
 #include <QTextCodec> // QtCore under Qt 5, Core5Compat under Qt 6
+#include <QtCore/QRandomGenerator>
 #include <QtCore/QTranslator>
 #include <QtTest/QtTest>
 
