@@ -42,6 +42,8 @@ public:
 
     // Read and write, unbuffered.
     bool open();
+    // open() and close() may come from different threads at once; they take
+    // turns, so that the port is either open and held or closed and released.
     bool open(OpenMode mode) override;
     void close() override;
 

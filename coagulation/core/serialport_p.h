@@ -145,7 +145,8 @@ public:
     Error open(const std::string &devicePath, bool read, bool write);
     // May come from another thread while a transfer blocks: the transfer
     // wakes and fails as cancelled, and the port is released after it has
-    // returned.
+    // returned. open() and close() may come from several threads at once;
+    // they take turns, and each port is released exactly once.
     void close();
     // All bits set while no port is held.
     void *handle() const;

@@ -1,6 +1,7 @@
 #include "serialport_p.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -22,6 +23,7 @@
 #endif
 #include <termios.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -112,11 +114,10 @@ Error openWakePipe(int ends[2])
     return 0;
 }
 
-void closeDescriptor(int &fd)
+void closeDescriptor(int fd)
 {
     if (fd >= 0)
         ::close(fd);
-    fd = -1;
 }
 
 // The kernel's pseudo-terminal slaves have no line: they always report
@@ -218,7 +219,10 @@ bool exists(const std::string &path)
 
 struct SerialPort::Data
 {
-    int fd = -1;
+    // Taken by open() and close() only: a port is released exactly once, and
+    // never while another thread is still setting it up.
+    std::mutex lifecycle;
+    std::atomic<int> fd{-1};
     int wake[2] = {-1, -1}; // read and write end of the wake pipe
     bool framed = true; // the device keeps data bits and parity as set
     std::string device; // canonical path, under which the time-outs are kept
@@ -226,11 +230,24 @@ struct SerialPort::Data
     SerialTimeouts timeouts;
     SerialTransferGate gate;
 
+    void closeDescriptors()
+    {
+        closeDescriptor(fd.exchange(-1));
+        closeDescriptor(std::exchange(wake[0], -1));
+        closeDescriptor(std::exchange(wake[1], -1));
+    }
+    // Ends the transfers under way and lets the port go. With `lifecycle`.
     void release()
     {
-        closeDescriptor(fd);
-        closeDescriptor(wake[0]);
-        closeDescriptor(wake[1]);
+        gate.close([this](std::uintptr_t) {
+            // One byte wakes every poll(); a full pipe already does.
+            const char byte = 0;
+            [[maybe_unused]] const ssize_t written = ::write(wake[1], &byte, 1);
+        });
+        if (fd < 0)
+            return;
+        ioctl(fd, TIOCNXCL);
+        closeDescriptors();
     }
 };
 
@@ -245,7 +262,8 @@ SerialPort::~SerialPort()
 
 SerialPort::Error SerialPort::open(const std::string &devicePath, bool read, bool write)
 {
-    close();
+    const std::lock_guard<std::mutex> lock(d->lifecycle);
+    d->release();
     // Access mode 3 is Linux's "ioctl only": a port opened for neither
     // reading nor writing can still be configured.
     const int access = read ? (write ? O_RDWR : O_RDONLY) : (write ? O_WRONLY : 3);
@@ -256,7 +274,7 @@ SerialPort::Error SerialPort::open(const std::string &devicePath, bool read, boo
     if (d->fd < 0)
         return errno;
     const auto fail = [this](Error error) {
-        d->release();
+        d->closeDescriptors();
         return error;
     };
     // The lock keeps out every other opener; TIOCEXCL also those that do not
@@ -286,14 +304,7 @@ SerialPort::Error SerialPort::open(const std::string &devicePath, bool read, boo
 
 void SerialPort::close()
 {
-    d->gate.close([this](std::uintptr_t) {
-        // One byte wakes every poll(); a full pipe already does.
-        const char byte = 0;
-        [[maybe_unused]] const ssize_t written = ::write(d->wake[1], &byte, 1);
-    });
-    if (d->fd < 0)
-        return;
-    ioctl(d->fd, TIOCNXCL);
+    const std::lock_guard<std::mutex> lock(d->lifecycle);
     d->release();
 }
 

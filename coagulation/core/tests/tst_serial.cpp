@@ -6,6 +6,7 @@
 #include <QtCore/QThread>
 #include <QtTest/QtTest>
 
+#include <atomic>
 #include <thread>
 
 #include <cerrno>
@@ -104,6 +105,13 @@ QString systemText(int error)
     return QString::fromLocal8Bit(strerror(error));
 }
 
+int openDescriptors()
+{
+    return QDir(QStringLiteral("/proc/self/fd"))
+        .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
+        .size();
+}
+
 bool isBusyText(const QString &text)
 {
     // TIOCEXCL keeps out ordinary users with EBUSY; the administrator passes
@@ -131,6 +139,7 @@ private slots:
     void cookedLineComesThroughBinary();
     void timeoutsFollowTheDevice();
     void closeWakesBlockedRead();
+    void closeRacingOpen();
     void enumDevices();
 };
 
@@ -471,6 +480,54 @@ void tst_Serial::closeWakesBlockedRead()
 
     // The port is free again at once.
     QVERIFY(serial.open());
+}
+
+void tst_Serial::closeRacingOpen()
+{
+    // A reconnect pressed while a worker opens the port again: afterwards the
+    // port is either open and working or closed with nothing held.
+    Pty pty;
+    Serial serial;
+    serial.setFileName(pty.path);
+    const int baseline = openDescriptors();
+    int openButDead = 0;
+    int closedButHeld = 0;
+    QElapsedTimer clock;
+    clock.start();
+    for (int round = 0; round < 1000 && clock.elapsed() < 5000; ++round) {
+        std::atomic<int> ready{0};
+        const auto together = [&ready] {
+            ++ready;
+            while (ready < 2)
+                std::this_thread::yield();
+        };
+        std::thread opener([&] {
+            together();
+            serial.open();
+        });
+        // The close lands anywhere in the first 60 µs of the open.
+        std::thread closer([&] {
+            together();
+            QElapsedTimer delay;
+            delay.start();
+            while (delay.nsecsElapsed() < round % 60 * 1000) { }
+            serial.close();
+        });
+        opener.join();
+        closer.join();
+        if (serial.isOpen()) {
+            if (serial.handle() == invalidHandle || !serial.setTimeouts(0, 100, 100)
+                || serial.write("x", 1) != 1)
+                ++openButDead;
+        } else if (serial.handle() != invalidHandle) {
+            ++closedButHeld;
+        }
+        serial.close();
+        pty.receive(1, 0);
+    }
+    QCOMPARE(openButDead, 0);
+    QCOMPARE(closedButHeld, 0);
+    QCOMPARE(openDescriptors(), baseline);
 }
 
 void tst_Serial::enumDevices()

@@ -8,6 +8,7 @@
 #include "serialport_p.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <set>
@@ -17,6 +18,7 @@
 #else
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
 #endif
@@ -127,6 +129,44 @@ std::string scrambledBytes(std::size_t size)
     return bytes;
 }
 
+#ifdef _WIN32
+
+// Windows tells nothing of a handle closed twice; only another user of
+// handles sees the harm it does (useOwnHandle).
+int closesOfClosedDescriptors()
+{
+    return 0;
+}
+
+#else
+
+// The test is linked with --wrap=close: this counts the closes of descriptors
+// that were not open, each a close that came too late and could as well have
+// hit a file that another thread opened meanwhile.
+std::atomic<int> closedTwice{0};
+
+int closesOfClosedDescriptors()
+{
+    return closedTwice;
+}
+
+#endif
+
+// As another part of the program does while the port is opened and closed:
+// takes a handle of its own, uses it and closes it. False when it was closed
+// under it.
+bool useOwnHandle()
+{
+#ifdef _WIN32
+    const HANDLE handle = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    DWORD flags = 0;
+    return GetHandleInformation(handle, &flags) && CloseHandle(handle);
+#else
+    const int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    return fcntl(fd, F_GETFD) >= 0 && ::close(fd) == 0;
+#endif
+}
+
 std::string joined(const std::vector<std::string> &names)
 {
     std::string text;
@@ -136,6 +176,17 @@ std::string joined(const std::vector<std::string> &names)
 }
 
 } // namespace
+
+#ifndef _WIN32
+extern "C" int __real_close(int fd);
+extern "C" int __wrap_close(int fd)
+{
+    const int result = __real_close(fd);
+    if (result != 0 && errno == EBADF)
+        ++closedTwice;
+    return result;
+}
+#endif
 
 PORT_TEST(pathRule)
 {
@@ -596,6 +647,46 @@ PORT_TEST(closeWakesBlockedRead)
     // Windows reports no count for a cancelled read.
     CHECK_EQUAL(read.bytes, std::string("ab"));
 #endif
+    CHECK_EQUAL(openAt(port, line), 0);
+}
+
+PORT_TEST(closeFromTwoThreads)
+{
+    Line line;
+    CHECK(line.isValid());
+    const std::string path = SerialPort::devicePath(line.portName());
+    SerialPort port;
+    std::atomic<bool> done{false};
+    std::atomic<int> robbed{0};
+    std::thread bystander([&] {
+        while (!done)
+            robbed += !useOwnHandle();
+    });
+    const int closedBefore = closesOfClosedDescriptors();
+    int opened = 0;
+    for (const auto start = Clock::now(); opened < 1000 && Clock::now() - start < 5s && !robbed;) {
+        if (port.open(path, true, true) != 0)
+            continue;
+        ++opened;
+        std::atomic<int> ready{0};
+        const auto closer = [&] {
+            ++ready;
+            while (ready < 2)
+                std::this_thread::yield();
+            port.close();
+        };
+        std::thread first(closer);
+        std::thread second(closer);
+        first.join();
+        second.join();
+    }
+    done = true;
+    bystander.join();
+    porttest::note(std::to_string(opened) + " opens, each closed by two threads at once");
+    CHECK(opened > 0);
+    CHECK_EQUAL(robbed.load(), 0);
+    CHECK_EQUAL(closesOfClosedDescriptors() - closedBefore, 0);
+    CHECK(port.handle() == invalidHandle);
     CHECK_EQUAL(openAt(port, line), 0);
 }
 
