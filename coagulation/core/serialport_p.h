@@ -157,7 +157,9 @@ public:
     // holds it.
     Error setLineSettings(const SerialLineSettings &settings);
     // Time-outs belong to the device, as the driver keeps them: after a close
-    // and a new open, the last ones set in this process still apply.
+    // and a new open, the last ones set in this process still apply. They may
+    // be set while another thread transfers; a transfer keeps the ones it
+    // began with.
     Error setTimeouts(const SerialTimeouts &timeouts);
     // Drops what waits in the driver's input queue; output is left alone.
     Error purgeInput();

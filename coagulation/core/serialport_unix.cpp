@@ -146,12 +146,9 @@ std::string unixPath(const std::string &devicePath)
     return rest.compare(0, 1, "/") == 0 ? rest : "/dev/" + rest;
 }
 
-// The end of a time limit of `milliseconds` from `start`, none without a limit.
-std::optional<Clock::time_point> limitEnd(Clock::time_point start, bool limited,
-                                          std::int64_t milliseconds)
+// The end of a time limit of `milliseconds` from `start`.
+Clock::time_point limitEnd(Clock::time_point start, std::int64_t milliseconds)
 {
-    if (!limited)
-        return std::nullopt;
     // A limit beyond some weeks is none in practice, and keeps the clock's
     // arithmetic in range.
     const std::int64_t bounded = std::min<std::int64_t>(milliseconds, INT_MAX);
@@ -176,16 +173,16 @@ std::optional<Clock::time_point> earlier(std::optional<Clock::time_point> a,
 }
 
 // Waits up to `timeout` milliseconds (-1: without end) until the port is ready
-// for `event` or the time runs out (0). Fails when the wait failed, the port is
-// gone, the line hung up, or `wake` became readable (ECANCELED).
+// for `event` or the time runs out (0). A signal ends the wait early, also 0:
+// the caller tries again with the time then left, so that signals never
+// stretch a time-out. Fails when the wait failed, the port is gone, the line
+// hung up, or `wake` became readable (ECANCELED).
 Error waitUntilReady(int fd, int wake, short event, int timeout)
 {
     pollfd entries[] = {{fd, event, 0}, {wake, POLLIN, 0}};
-    int result;
-    while ((result = poll(entries, 2, timeout)) < 0) {
-        if (errno != EINTR)
-            return errno;
-    }
+    const int result = poll(entries, 2, timeout);
+    if (result < 0)
+        return errno == EINTR ? 0 : errno;
     if (entries[1].revents)
         return ECANCELED;
     if (result == 0)
@@ -226,9 +223,23 @@ struct SerialPort::Data
     int wake[2] = {-1, -1}; // read and write end of the wake pipe
     bool framed = true; // the device keeps data bits and parity as set
     std::string device; // canonical path, under which the time-outs are kept
-    bool limited = false; // time-outs apply; without them transfers wait on
-    SerialTimeouts timeouts;
     SerialTransferGate gate;
+
+    // Without a value, transfers wait on. Set while another thread may be in
+    // a transfer, which takes a copy when it begins.
+    std::optional<SerialTimeouts> timeouts;
+    std::mutex timeoutsMutex;
+
+    std::optional<SerialTimeouts> currentTimeouts()
+    {
+        std::lock_guard<std::mutex> lock(timeoutsMutex);
+        return timeouts;
+    }
+    void setCurrentTimeouts(const std::optional<SerialTimeouts> &current)
+    {
+        std::lock_guard<std::mutex> lock(timeoutsMutex);
+        timeouts = current;
+    }
 
     void closeDescriptors()
     {
@@ -294,9 +305,9 @@ SerialPort::Error SerialPort::open(const std::string &devicePath, bool read, boo
     {
         std::lock_guard<std::mutex> lock(rememberedTimeouts.mutex);
         const auto known = rememberedTimeouts.byDevice.find(d->device);
-        d->limited = known != rememberedTimeouts.byDevice.end();
-        if (d->limited)
-            d->timeouts = known->second;
+        d->setCurrentTimeouts(known == rememberedTimeouts.byDevice.end()
+                                  ? std::nullopt
+                                  : std::optional<SerialTimeouts>(known->second));
     }
     d->gate.open();
     return 0;
@@ -368,8 +379,7 @@ SerialPort::Error SerialPort::setTimeouts(const SerialTimeouts &timeouts)
     const SerialTransferGate::Use use(d->gate);
     if (!use)
         return EBADF;
-    d->timeouts = timeouts;
-    d->limited = true;
+    d->setCurrentTimeouts(timeouts);
     std::lock_guard<std::mutex> lock(rememberedTimeouts.mutex);
     rememberedTimeouts.byDevice[d->device] = timeouts;
     return 0;
@@ -389,14 +399,18 @@ SerialPort::Error SerialPort::read(char *data, std::int64_t maxSize, std::int64_
     const SerialTransferGate::Use use(d->gate);
     if (!use)
         return EBADF;
-    const auto total = limitEnd(Clock::now(), d->limited, d->timeouts.readTotal + maxSize);
-    const bool paced = d->limited && d->timeouts.interval;
+    const std::optional<SerialTimeouts> timeouts = d->currentTimeouts();
+    std::optional<Clock::time_point> total;
+    if (timeouts)
+        total = limitEnd(Clock::now(), timeouts->readTotal + maxSize);
+    const std::uint32_t interval = timeouts ? timeouts->interval : 0;
     std::optional<Clock::time_point> pause; // the interval's end, from the first byte on
     while (*count < maxSize) {
         const ssize_t got = ::read(d->fd, data + *count, std::size_t(maxSize - *count));
         if (got > 0) {
             *count += got;
-            pause = limitEnd(Clock::now(), paced, d->timeouts.interval);
+            if (interval)
+                pause = limitEnd(Clock::now(), interval);
             continue;
         }
         if (got < 0 && errno == EINTR)
@@ -420,7 +434,10 @@ SerialPort::Error SerialPort::write(const char *data, std::int64_t size, std::in
     const SerialTransferGate::Use use(d->gate);
     if (!use)
         return EBADF;
-    const auto total = limitEnd(Clock::now(), d->limited, d->timeouts.writeTotal + size);
+    const std::optional<SerialTimeouts> timeouts = d->currentTimeouts();
+    std::optional<Clock::time_point> total;
+    if (timeouts)
+        total = limitEnd(Clock::now(), timeouts->writeTotal + size);
     while (*count < size) {
         const ssize_t put = ::write(d->fd, data + *count, std::size_t(size - *count));
         if (put > 0) {

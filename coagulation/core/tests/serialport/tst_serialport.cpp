@@ -17,8 +17,10 @@
 #include <windows.h>
 #else
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <pthread.h>
 #include <termios.h>
 #include <unistd.h>
 #endif
@@ -470,6 +472,47 @@ PORT_TEST(readTimeouts)
     }
 }
 
+#ifndef _WIN32
+
+PORT_TEST(signalsKeepTimeouts)
+{
+    // A handler without SA_RESTART, as a plain one has: each signal ends the
+    // wait of the transfer early.
+    struct sigaction action = {};
+    action.sa_handler = [](int) {
+    };
+    struct sigaction previous = {};
+    sigaction(SIGUSR1, &action, &previous);
+    for (const bool reading : {true, false}) {
+        const porttest::Row row(reading ? "read" : "write");
+        [&] {
+            Line line;
+            SerialPort port;
+            CHECK(openPort(port, line, {0, 200, 200}));
+            CHECK(reading || line.holdOutput(true));
+            // A signal every 50 ms, for 3 s at most: far longer than the
+            // 200 + 10 ms that the transfer is given.
+            std::promise<void> done;
+            std::thread signals([finished = done.get_future(), transfer = pthread_self()] {
+                for (int i = 0; i < 60 && finished.wait_for(50ms) == std::future_status::timeout;
+                     ++i)
+                    pthread_kill(transfer, SIGUSR1);
+            });
+            const Transfer transfer =
+                reading ? readFrom(port, 10) : writeTo(port, std::string(10, 'x'));
+            done.set_value();
+            signals.join();
+            line.holdOutput(false);
+            CHECK_EQUAL(transfer.error, 0);
+            CHECK_EQUAL(transfer.bytes, std::string());
+            CHECK_BETWEEN(transfer.took, std::int64_t(210), std::int64_t(1000));
+        }();
+    }
+    sigaction(SIGUSR1, &previous, nullptr);
+}
+
+#endif
+
 PORT_TEST(intervalRestartsWithEachByte)
 {
     Line line;
@@ -688,6 +731,41 @@ PORT_TEST(closeFromTwoThreads)
     CHECK_EQUAL(closesOfClosedDescriptors() - closedBefore, 0);
     CHECK(port.handle() == invalidHandle);
     CHECK_EQUAL(openAt(port, line), 0);
+}
+
+PORT_TEST(settingsChangeWhileReading)
+{
+    Line line;
+    SerialPort port;
+    CHECK(openPort(port, line, {0, 20, 20}));
+    std::atomic<bool> done{false};
+    std::atomic<int> reads{0};
+    std::thread reader([&] {
+        char buffer[16];
+        std::int64_t count = 0;
+        while (!done) {
+            port.read(buffer, sizeof buffer, &count);
+            ++reads;
+        }
+    });
+    SerialLineSettings settings;
+    settings.dataBits = 8;
+    for (std::uint32_t round = 0; round < 100; ++round) {
+        port.setTimeouts({round % 3, 20 + round % 5, 20});
+        settings.baudRate = round % 2 ? 9600 : 19200;
+        port.setLineSettings(settings);
+        port.inputQueueSize();
+        std::this_thread::sleep_for(2ms);
+    }
+    done = true;
+    reader.join();
+    CHECK(reads > 0);
+
+    // The next read runs by the time-outs set last.
+    CHECK_EQUAL(port.setTimeouts({0, 300, 300}), 0);
+    const Transfer read = readFrom(port, 10);
+    CHECK_EQUAL(read.error, 0);
+    CHECK_BETWEEN(read.took, std::int64_t(310), std::int64_t(2300));
 }
 
 int main(int argc, char **argv)
