@@ -140,8 +140,8 @@ public:
     }
 
     // Opens the device exclusively, for synchronous transfers, and makes sure
-    // that it transfers bytes unchanged. A port already held is released
-    // first.
+    // that it transfers bytes unchanged, whatever its last user left. A port
+    // already held is released first.
     Error open(const std::string &devicePath, bool read, bool write);
     // May come from another thread while a transfer blocks: the transfer
     // wakes and fails as cancelled, and the port is released after it has

@@ -61,10 +61,11 @@ const tcflag_t parityCodes[] = {0, PARENB | PARODD, PARENB, PARENB | PARODD | st
                                 PARENB | stickParity};
 const tcflag_t parityMask = PARENB | PARODD | stickParity;
 
-// What binary transfer switches off. The rest of each flag word stays with
-// the driver: break and parity-error handling, parity check, input XON/XOFF,
-// hang-up on close.
-const tcflag_t binaryInputOff = INLCR | IGNCR | ICRNL | ISTRIP
+// What binary transfer switches off: everything that rewrites, adds or drops
+// received bytes (PARMRK doubles every 0xff). The rest of each flag word stays
+// with the driver: break handling, parity check and what becomes of a byte
+// with a parity error, input XON/XOFF, hang-up on close.
+const tcflag_t binaryInputOff = INLCR | IGNCR | ICRNL | ISTRIP | PARMRK
 #ifdef IUCLC
     | IUCLC
 #endif
@@ -84,15 +85,18 @@ void makeBinary(termios &state)
     state.c_cc[VTIME] = 0;
 }
 
-// A terminal keeps the line discipline of its last user, who may have left it
-// editing lines and echoing; a device that is no terminal has none to change.
-Error switchToBinary(int fd)
+// A terminal keeps what its last user left: line editing and echo, marked
+// parity errors, output suspended with TCOOFF. A device that is no terminal
+// has none of it.
+Error takeOverTerminal(int fd)
 {
     termios state;
     if (tcgetattr(fd, &state) != 0)
         return errno == ENOTTY ? 0 : errno;
     makeBinary(state);
-    return tcsetattr(fd, TCSANOW, &state) == 0 ? 0 : errno;
+    if (tcsetattr(fd, TCSANOW, &state) != 0)
+        return errno;
+    return tcflow(fd, TCOON) == 0 ? 0 : errno;
 }
 
 // The time-outs last set for each device in this process, by canonical path.
@@ -103,15 +107,11 @@ struct
 } rememberedTimeouts;
 
 // A pipe that close() writes to, so that a transfer waiting in poll() wakes.
+// Close-on-exec from the start: a child that another thread starts meanwhile
+// must not inherit it.
 Error openWakePipe(int ends[2])
 {
-    if (pipe(ends) != 0)
-        return errno;
-    for (int i = 0; i < 2; ++i) {
-        fcntl(ends[i], F_SETFD, FD_CLOEXEC);
-        fcntl(ends[i], F_SETFL, O_NONBLOCK);
-    }
-    return 0;
+    return pipe2(ends, O_CLOEXEC | O_NONBLOCK) == 0 ? 0 : errno;
 }
 
 void closeDescriptor(int fd)
@@ -289,10 +289,12 @@ SerialPort::Error SerialPort::open(const std::string &devicePath, bool read, boo
         return error;
     };
     // The lock keeps out every other opener; TIOCEXCL also those that do not
-    // lock (except the administrator). The device need not be a terminal.
+    // lock (except the administrator). The device need not be a terminal. A
+    // port held elsewhere is busy, as EBUSY says; flock's EWOULDBLOCK would
+    // suggest trying again at once.
     if (flock(d->fd, LOCK_EX | LOCK_NB) != 0)
-        return fail(errno);
-    if (const Error error = switchToBinary(d->fd))
+        return fail(errno == EWOULDBLOCK ? EBUSY : errno);
+    if (const Error error = takeOverTerminal(d->fd))
         return fail(error);
     if (const Error error = openWakePipe(d->wake))
         return fail(error);

@@ -105,6 +105,15 @@ QString systemText(int error)
     return QString::fromLocal8Bit(strerror(error));
 }
 
+// Every byte value in order, over and over.
+QByteArray everyByte(int size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char(i);
+    return bytes;
+}
+
 int openDescriptors()
 {
     return QDir(QStringLiteral("/proc/self/fd"))
@@ -112,11 +121,13 @@ int openDescriptors()
         .size();
 }
 
-bool isBusyText(const QString &text)
+// The descriptors that a child started now holds.
+QStringList childDescriptors()
 {
-    // TIOCEXCL keeps out ordinary users with EBUSY; the administrator passes
-    // it and meets the lock instead.
-    return text == systemText(EBUSY) || text == systemText(EWOULDBLOCK);
+    QProcess child;
+    child.start(QStringLiteral("/bin/ls"), {QStringLiteral("/proc/self/fd")});
+    child.waitForFinished(10000);
+    return QString::fromLocal8Bit(child.readAllStandardOutput()).split(QLatin1Char('\n'));
 }
 
 } // namespace
@@ -137,9 +148,12 @@ private slots:
     void bytesAvailableAndClear();
     void readAfterHangUp();
     void cookedLineComesThroughBinary();
+    void lastUsersStateLeavesBytesAlone_data();
+    void lastUsersStateLeavesBytesAlone();
     void timeoutsFollowTheDevice();
     void closeWakesBlockedRead();
     void closeRacingOpen();
+    void childrenInheritNothing();
     void enumDevices();
 };
 
@@ -236,10 +250,12 @@ void tst_Serial::exclusiveUntilReleased()
     Serial second;
     second.setFileName(pty.path);
     QVERIFY(!second.open());
-    QVERIFY2(isBusyText(second.errorString()), qPrintable(second.errorString()));
+    // TIOCEXCL keeps out ordinary users with EBUSY; the administrator passes
+    // it, meets the lock, and learns the same.
+    QCOMPARE(second.errorString(), systemText(EBUSY));
     QCOMPARE(second.handle(), invalidHandle);
     const QString elsewhere = openElsewhere(pty.path);
-    QVERIFY2(isBusyText(elsewhere), qPrintable(elsewhere));
+    QCOMPARE(elsewhere, systemText(EBUSY));
 
     // The refusals leave the first connection working.
     QCOMPARE(first.write("still"), qint64(5));
@@ -413,11 +429,9 @@ void tst_Serial::cookedLineComesThroughBinary()
     QCOMPARE(serial.read(1), QByteArray("\x05"));
     QVERIFY(pty.send("\x04"));
     QCOMPARE(serial.read(1), QByteArray("\x04"));
-    QByteArray everyByte(512, Qt::Uninitialized);
-    for (int i = 0; i < everyByte.size(); ++i)
-        everyByte[i] = char(i);
-    QVERIFY(pty.send(everyByte));
-    QCOMPARE(serial.read(everyByte.size()).toHex(), everyByte.toHex());
+    const QByteArray bytes = everyByte(512);
+    QVERIFY(pty.send(bytes));
+    QCOMPARE(serial.read(bytes.size()).toHex(), bytes.toHex());
     QCOMPARE(pty.receive(1, 200), QByteArray()); // nothing echoed
 
     // Rate, frame and the settings that stay with the driver are untouched.
@@ -428,6 +442,42 @@ void tst_Serial::cookedLineComesThroughBinary()
     QCOMPARE(after.c_iflag & (IXOFF | INPCK | BRKINT), tcflag_t(IXOFF | INPCK | BRKINT));
     QCOMPARE(after.c_cc[VSTART], cc_t(0x01));
     QCOMPARE(after.c_cc[VSTOP], cc_t(0x02));
+}
+
+void tst_Serial::lastUsersStateLeavesBytesAlone_data()
+{
+    QTest::addColumn<uint>("inputFlags"); // as the last user left them
+    QTest::addColumn<bool>("outputSuspended");
+
+    // PARMRK doubles every 0xff, to tell it from the mark of a parity error.
+    QTest::newRow("parity errors marked") << uint(PARMRK) << false;
+    QTest::newRow("parity errors marked and checked") << uint(PARMRK | INPCK) << false;
+    QTest::newRow("output suspended") << 0u << true;
+}
+
+void tst_Serial::lastUsersStateLeavesBytesAlone()
+{
+    QFETCH(uint, inputFlags);
+    QFETCH(bool, outputSuspended);
+
+    Pty pty;
+    termios left = pty.settings();
+    left.c_iflag |= inputFlags;
+    QCOMPARE(tcsetattr(pty.slave, TCSANOW, &left), 0);
+    if (outputSuspended)
+        QCOMPARE(tcflow(pty.slave, TCOOFF), 0);
+
+    Serial serial;
+    serial.setFileName(pty.path);
+    QVERIFY(serial.open());
+    QVERIFY(serial.setTimeouts(100, 2000, 500));
+    const QByteArray bytes = everyByte(256);
+    QVERIFY(pty.send(bytes));
+    QCOMPARE(serial.read(2 * bytes.size()).toHex(), bytes.toHex());
+    QCOMPARE(serial.write("hello"), qint64(5));
+    QCOMPARE(pty.receive(5), QByteArray("hello"));
+    // The parity check itself stays as the driver has it.
+    QCOMPARE(pty.settings().c_iflag & (PARMRK | INPCK), tcflag_t(inputFlags & INPCK));
 }
 
 void tst_Serial::timeoutsFollowTheDevice()
@@ -528,6 +578,35 @@ void tst_Serial::closeRacingOpen()
     QCOMPARE(openButDead, 0);
     QCOMPARE(closedButHeld, 0);
     QCOMPARE(openDescriptors(), baseline);
+}
+
+void tst_Serial::childrenInheritNothing()
+{
+    // Children started by one thread while another opens the port again and
+    // again: none may hold anything of the port, whenever it starts.
+    Pty pty;
+    const QStringList alone = childDescriptors();
+    Serial serial;
+    serial.setFileName(pty.path);
+    std::atomic<bool> done{false};
+    std::thread reopening([&] {
+        while (!done) {
+            serial.open();
+            serial.close();
+        }
+    });
+    int inherited = 0;
+    QStringList example;
+    for (int i = 0; i < 200; ++i) {
+        const QStringList held = childDescriptors();
+        if (held != alone) {
+            ++inherited;
+            example = held;
+        }
+    }
+    done = true;
+    reopening.join();
+    QVERIFY2(inherited == 0, qPrintable(example.join(QLatin1Char(' '))));
 }
 
 void tst_Serial::enumDevices()
