@@ -154,7 +154,7 @@ public:
     // Sets rate and frame and switches to binary transfer with no handshake
     // on the output (neither CTS, DSR nor XON/XOFF) and input that does not
     // depend on the modem lines. Every other setting stays as the driver
-    // holds it.
+    // holds it. The rate is any number the driver takes.
     Error setLineSettings(const SerialLineSettings &settings);
     // Time-outs belong to the device, as the driver keeps them: after a close
     // and a new open, the last ones set in this process still apply. They may

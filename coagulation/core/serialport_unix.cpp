@@ -18,12 +18,18 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#ifdef __linux__
-#include <sys/sysmacros.h>
-#endif
-#include <termios.h>
 #include <unistd.h>
 #include <utility>
+#ifdef __linux__
+// The kernel's terminal interface rather than the C library's: its termios2
+// carries the rate as a number, so that the driver is asked for any rate and
+// not only for those with a B constant.
+#include <asm/ioctls.h>
+#include <asm/termbits.h>
+#include <sys/sysmacros.h>
+#else
+#include <termios.h>
+#endif
 
 namespace {
 
@@ -46,6 +52,95 @@ const struct
     {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000},
 #endif
 };
+
+std::optional<speed_t> speedCode(std::uint32_t rate)
+{
+    const auto entry = std::find_if(std::begin(speeds), std::end(speeds),
+                                    [rate](const auto &known) { return known.rate == rate; });
+    if (entry == std::end(speeds))
+        return std::nullopt;
+    return entry->code;
+}
+
+#ifdef __linux__
+
+using LineState = termios2;
+
+Error readLineState(int fd, LineState &state)
+{
+    return ioctl(fd, TCGETS2, &state) == 0 ? 0 : errno;
+}
+
+Error writeLineState(int fd, const LineState &state)
+{
+    return ioctl(fd, TCSETS2, &state) == 0 ? 0 : errno;
+}
+
+Error flushInput(int fd)
+{
+    return ioctl(fd, TCFLSH, TCIFLUSH) == 0 ? 0 : errno;
+}
+
+Error resumeOutput(int fd)
+{
+    return ioctl(fd, TCXONC, TCOON) == 0 ? 0 : errno;
+}
+
+// A rate with a B constant goes as that constant, as the kernel's own drivers
+// report it, so that programs that know only those read it back; any other
+// rate goes as the number, for the driver to take or refuse.
+bool setRate(LineState &state, std::uint32_t rate)
+{
+    // Input bits of 0: the input runs at the output's rate.
+    state.c_cflag &= ~(CBAUD | CBAUD << IBSHIFT);
+    state.c_cflag |= speedCode(rate).value_or(BOTHER);
+    state.c_ispeed = rate;
+    state.c_ospeed = rate;
+    return true;
+}
+
+bool sameRate(const LineState &a, const LineState &b)
+{
+    return a.c_ispeed == b.c_ispeed && a.c_ospeed == b.c_ospeed;
+}
+
+#else
+
+using LineState = termios;
+
+Error readLineState(int fd, LineState &state)
+{
+    return tcgetattr(fd, &state) == 0 ? 0 : errno;
+}
+
+Error writeLineState(int fd, const LineState &state)
+{
+    return tcsetattr(fd, TCSANOW, &state) == 0 ? 0 : errno;
+}
+
+Error flushInput(int fd)
+{
+    return tcflush(fd, TCIFLUSH) == 0 ? 0 : errno;
+}
+
+Error resumeOutput(int fd)
+{
+    return tcflow(fd, TCOON) == 0 ? 0 : errno;
+}
+
+// Without a way to name any other rate, only those with a B constant.
+bool setRate(LineState &state, std::uint32_t rate)
+{
+    const std::optional<speed_t> code = speedCode(rate);
+    return code && cfsetispeed(&state, *code) == 0 && cfsetospeed(&state, *code) == 0;
+}
+
+bool sameRate(const LineState &a, const LineState &b)
+{
+    return cfgetispeed(&a) == cfgetispeed(&b) && cfgetospeed(&a) == cfgetospeed(&b);
+}
+
+#endif
 
 const tcflag_t dataBitCodes[] = {CS5, CS6, CS7, CS8}; // for 5 to 8 data bits
 
@@ -75,7 +170,7 @@ const tcflag_t binaryLocalOff = ICANON | ECHO | ECHOE | ECHOK | ECHONL | ISIG | 
 
 // Binary transfer on a terminal, with output XON/XOFF off so that those two
 // bytes arrive as data. Rate, frame and the rest stay as the driver has them.
-void makeBinary(termios &state)
+void makeBinary(LineState &state)
 {
     state.c_iflag &= ~(IXON | binaryInputOff);
     state.c_oflag &= ~binaryOutputOff;
@@ -90,13 +185,13 @@ void makeBinary(termios &state)
 // has none of it.
 Error takeOverTerminal(int fd)
 {
-    termios state;
-    if (tcgetattr(fd, &state) != 0)
-        return errno == ENOTTY ? 0 : errno;
+    LineState state;
+    if (const Error error = readLineState(fd, state))
+        return error == ENOTTY ? 0 : error;
     makeBinary(state);
-    if (tcsetattr(fd, TCSANOW, &state) != 0)
-        return errno;
-    return tcflow(fd, TCOON) == 0 ? 0 : errno;
+    if (const Error error = writeLineState(fd, state))
+        return error;
+    return resumeOutput(fd);
 }
 
 // The time-outs last set for each device in this process, by canonical path.
@@ -331,14 +426,12 @@ SerialPort::Error SerialPort::setLineSettings(const SerialLineSettings &settings
     const SerialTransferGate::Use use(d->gate);
     if (!use)
         return EBADF;
-    termios state;
-    if (tcgetattr(d->fd, &state) != 0)
-        return errno;
+    LineState state;
+    if (const Error error = readLineState(d->fd, state))
+        return error;
 
-    const auto rate =
-        std::find_if(std::begin(speeds), std::end(speeds),
-                     [&settings](const auto &entry) { return entry.rate == settings.baudRate; });
-    if (rate == std::end(speeds) || settings.dataBits < 5 || settings.dataBits > 8
+    // A rate of 0 is no rate to run at: termios reads it as "hang up".
+    if (settings.baudRate == 0 || settings.dataBits < 5 || settings.dataBits > 8
         || settings.parity >= std::size(parityCodes) || settings.stopBits > 2)
         return EINVAL;
     const tcflag_t parity = parityCodes[settings.parity];
@@ -350,26 +443,25 @@ SerialPort::Error SerialPort::setLineSettings(const SerialLineSettings &settings
     if ((settings.stopBits == 1 && !fiveBits) || (settings.stopBits == 2 && fiveBits))
         return EINVAL;
 
-    if (cfsetispeed(&state, rate->code) != 0 || cfsetospeed(&state, rate->code) != 0)
-        return errno;
+    if (!setRate(state, settings.baudRate))
+        return EINVAL;
     state.c_cflag &= ~(CSIZE | parityMask | CSTOPB | CRTSCTS);
     state.c_cflag |= dataBitCodes[settings.dataBits - 5] | parity | CLOCAL | CREAD;
     if (settings.stopBits != 0)
         state.c_cflag |= CSTOPB;
     makeBinary(state);
-    if (tcsetattr(d->fd, TCSANOW, &state) != 0)
-        return errno;
+    if (const Error error = writeLineState(d->fd, state))
+        return error;
 
-    // tcsetattr() succeeds when any part of the change took; read back what
-    // the driver kept.
-    termios kept;
-    if (tcgetattr(d->fd, &kept) != 0)
-        return errno;
+    // Setting succeeds when any part of the change took; read back what the
+    // driver kept.
+    LineState kept;
+    if (const Error error = readLineState(d->fd, kept))
+        return error;
     tcflag_t checked = CSIZE | parityMask | CSTOPB | CRTSCTS | CLOCAL | CREAD;
     if (!d->framed)
         checked &= ~(CSIZE | PARENB);
-    if (cfgetispeed(&kept) != cfgetispeed(&state) || cfgetospeed(&kept) != cfgetospeed(&state)
-        || (kept.c_cflag & checked) != (state.c_cflag & checked)
+    if (!sameRate(kept, state) || (kept.c_cflag & checked) != (state.c_cflag & checked)
         || (kept.c_iflag & (IXON | binaryInputOff)) || (kept.c_oflag & binaryOutputOff)
         || (kept.c_lflag & binaryLocalOff))
         return EINVAL;
@@ -392,7 +484,7 @@ SerialPort::Error SerialPort::purgeInput()
     const SerialTransferGate::Use use(d->gate);
     if (!use)
         return EBADF;
-    return tcflush(d->fd, TCIFLUSH) == 0 ? 0 : errno;
+    return flushInput(d->fd);
 }
 
 SerialPort::Error SerialPort::read(char *data, std::int64_t maxSize, std::int64_t *count)

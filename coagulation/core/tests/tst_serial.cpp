@@ -1,4 +1,5 @@
 #include "serial.h"
+#include "serialport/terminalrate.h"
 
 #include <QtCore/QDir>
 #include <QtCore/QElapsedTimer>
@@ -145,6 +146,7 @@ private slots:
     void misuseWarnings();
     void lineSettings_data();
     void lineSettings();
+    void lineSettingsOfNoTerminal();
     void bytesAvailableAndClear();
     void readAfterHangUp();
     void cookedLineComesThroughBinary();
@@ -286,7 +288,7 @@ void tst_Serial::misuseWarnings()
     QCOMPARE(serial.errorString(), systemText(EBADF));
 
     QVERIFY(serial.open());
-    QVERIFY(!serial.setSettings(12345, 8, Serial::NoParity, Serial::OneStopBit));
+    QVERIFY(!serial.setSettings(9600, 9, Serial::NoParity, Serial::OneStopBit));
     void *const handle = serial.handle();
     const QByteArray warning = "Serial::open: Serial (" + pty.path.toUtf8() + ") is already open";
     QTest::ignoreMessage(QtWarningMsg, warning.constData());
@@ -302,21 +304,28 @@ void tst_Serial::lineSettings_data()
     QTest::addColumn<int>("dataBits");
     QTest::addColumn<int>("parity");
     QTest::addColumn<int>("stopBits");
-    QTest::addColumn<int>("speed"); // 0: refused
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<int>("speed"); // the B constant read back, 0 for a rate without one
     QTest::addColumn<int>("frame"); // the frame bits a pseudo-terminal keeps
 
-    QTest::newRow("9600 8N1") << 9600 << 8 << 0 << 0 << int(B9600) << 0;
-    QTest::newRow("115200 8O1") << 115200 << 8 << 1 << 0 << int(B115200) << int(PARODD);
-    QTest::newRow("19200 7E2") << 19200 << 7 << 2 << 2 << int(B19200) << int(CSTOPB);
-    QTest::newRow("1200 8M1") << 1200 << 8 << 3 << 0 << int(B1200) << int(PARODD | CMSPAR);
-    QTest::newRow("4800 8S1") << 4800 << 8 << 4 << 0 << int(B4800) << int(CMSPAR);
-    QTest::newRow("300 5N1.5") << 300 << 5 << 0 << 1 << int(B300) << int(CSTOPB);
-    QTest::newRow("4000000 8N2") << 4000000 << 8 << 0 << 2 << int(B4000000) << int(CSTOPB);
-    QTest::newRow("non-standard rate") << 12345 << 8 << 0 << 0 << 0 << 0;
-    QTest::newRow("nine data bits") << 9600 << 9 << 0 << 0 << 0 << 0;
-    QTest::newRow("parity code 5") << 9600 << 8 << 5 << 0 << 0 << 0;
-    QTest::newRow("1.5 stop bits, 8 data bits") << 9600 << 8 << 0 << 1 << 0 << 0;
-    QTest::newRow("2 stop bits, 5 data bits") << 9600 << 5 << 0 << 2 << 0 << 0;
+    QTest::newRow("9600 8N1") << 9600 << 8 << 0 << 0 << true << int(B9600) << 0;
+    QTest::newRow("115200 8O1") << 115200 << 8 << 1 << 0 << true << int(B115200) << int(PARODD);
+    QTest::newRow("19200 7E2") << 19200 << 7 << 2 << 2 << true << int(B19200) << int(CSTOPB);
+    QTest::newRow("1200 8M1") << 1200 << 8 << 3 << 0 << true << int(B1200) << int(PARODD | CMSPAR);
+    QTest::newRow("4800 8S1") << 4800 << 8 << 4 << 0 << true << int(B4800) << int(CMSPAR);
+    QTest::newRow("300 5N1.5") << 300 << 5 << 0 << 1 << true << int(B300) << int(CSTOPB);
+    QTest::newRow("4000000 8N2") << 4000000 << 8 << 0 << 2 << true << int(B4000000) << int(CSTOPB);
+    // Rates without a B constant go to the driver as they are; a
+    // pseudo-terminal keeps every one.
+    for (const int rate : {14400, 56000, 128000, 256000, 250000, 31250, 100000, 12345})
+        QTest::addRow("%d 8N1", rate) << rate << 8 << 0 << 0 << true << 0 << 0;
+    // Refused before any driver is asked: termios takes a rate of 0 as
+    // "hang up", and a UART has no such frames.
+    QTest::newRow("rate 0") << 0 << 8 << 0 << 0 << false << 0 << 0;
+    QTest::newRow("nine data bits") << 9600 << 9 << 0 << 0 << false << 0 << 0;
+    QTest::newRow("parity code 5") << 9600 << 8 << 5 << 0 << false << 0 << 0;
+    QTest::newRow("1.5 stop bits, 8 data bits") << 9600 << 8 << 0 << 1 << false << 0 << 0;
+    QTest::newRow("2 stop bits, 5 data bits") << 9600 << 5 << 0 << 2 << false << 0 << 0;
 }
 
 void tst_Serial::lineSettings()
@@ -325,6 +334,7 @@ void tst_Serial::lineSettings()
     QFETCH(int, dataBits);
     QFETCH(int, parity);
     QFETCH(int, stopBits);
+    QFETCH(bool, accepted);
     QFETCH(int, speed);
     QFETCH(int, frame);
 
@@ -339,24 +349,42 @@ void tst_Serial::lineSettings()
     serial.setFileName(pty.path);
     QVERIFY(serial.open());
     before = pty.settings(); // what a refused change must leave alone
-    const bool accepted =
+    const bool taken =
         serial.setSettings(baudRate, dataBits, Serial::Parity(parity), Serial::StopBits(stopBits));
     const termios after = pty.settings();
-    if (!speed) {
-        QVERIFY(!accepted);
+    if (!accepted) {
+        QVERIFY(!taken);
         QCOMPARE(serial.errorString(), systemText(EINVAL));
+        QCOMPARE(terminalRate(pty.master), 2400u);
         QCOMPARE(after.c_cflag, before.c_cflag);
         QCOMPARE(after.c_iflag, before.c_iflag);
         return;
     }
-    QVERIFY2(accepted, qPrintable(serial.errorString()));
+    QVERIFY2(taken, qPrintable(serial.errorString()));
+    QCOMPARE(terminalRate(pty.master), uint(baudRate));
+    if (speed) {
+        QCOMPARE(int(cfgetospeed(&after)), speed);
+        QCOMPARE(int(cfgetispeed(&after)), speed);
+    }
     // A pseudo-terminal always reports 8 bits without parity enable; the
     // parity kind and the stop bits are kept as set.
-    QCOMPARE(int(cfgetospeed(&after)), speed);
-    QCOMPARE(int(cfgetispeed(&after)), speed);
     QCOMPARE(int(after.c_cflag & (PARODD | CMSPAR | CSTOPB)), frame);
     QCOMPARE(after.c_cflag & (CRTSCTS | CLOCAL), tcflag_t(CLOCAL));
     QCOMPARE(after.c_iflag & IXON, tcflag_t(0));
+}
+
+void tst_Serial::lineSettingsOfNoTerminal()
+{
+    // A device without line settings refuses them: the system says why.
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("plain")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    Serial serial;
+    serial.setFileName(file.fileName());
+    QVERIFY2(serial.open(), qPrintable(serial.errorString()));
+    QVERIFY(!serial.setSettings(9600, 8, Serial::NoParity, Serial::OneStopBit));
+    QCOMPARE(serial.errorString(), systemText(ENOTTY));
+    QVERIFY(serial.isOpen());
 }
 
 void tst_Serial::bytesAvailableAndClear()

@@ -289,8 +289,12 @@ PORT_TEST(rateAndStopBits)
         std::uint32_t baudRate;
         std::uint8_t stopBits; // a Serial::StopBits code
         int seen;
-    } rows[] = {{1200, 0, 1},   {9600, 2, 2},   {19200, 0, 1},  {57600, 2, 2},
-                {115200, 0, 1}, {230400, 2, 2}, {460800, 0, 1}, {921600, 2, 2}};
+        bool termiosConstant; // Linux has a B constant for the rate
+    } rows[] = {
+        {1200, 0, 1, true},   {9600, 2, 2, true},    {19200, 0, 1, true},   {57600, 2, 2, true},
+        {115200, 0, 1, true}, {230400, 2, 2, true},  {460800, 0, 1, true},  {921600, 2, 2, true},
+        {14400, 0, 1, false}, {128000, 2, 2, false}, {250000, 0, 1, false}, {31250, 2, 2, false},
+    };
     Line line;
     SerialPort port;
     CHECK(openPort(port, line));
@@ -304,7 +308,11 @@ PORT_TEST(rateAndStopBits)
             settings.stopBits = expected.stopBits;
             CHECK_EQUAL(port.setLineSettings(settings), 0);
             const Line::Settings seen = line.settings();
-            CHECK_EQUAL(seen.baudRate, expected.baudRate);
+            if (underWine() && !expected.termiosConstant)
+                porttest::note("Wine sets the rate as 38400 with a divisor of its own, which a "
+                               "pseudo-terminal does not keep");
+            else
+                CHECK_EQUAL(seen.baudRate, expected.baudRate);
             CHECK_EQUAL(seen.stopBits, expected.seen);
         }();
     }
