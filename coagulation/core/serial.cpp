@@ -2,10 +2,15 @@
 
 #include "serialport_p.h"
 
+#include <mutex>
+
 class SerialPrivate
 {
 public:
     QString fileName;
+    // open() and close() may come from different threads at once: the
+    // device's open mode and the port change together, under this lock.
+    std::mutex lifecycle;
     SerialPort port;
 };
 
@@ -45,6 +50,7 @@ bool Serial::open()
 
 bool Serial::open(OpenMode mode)
 {
+    const std::lock_guard<std::mutex> lock(d->lifecycle);
     if (isOpen()) {
         qWarning("Serial::open: Serial (%s) is already open", qUtf8Printable(d->fileName));
         return false;
@@ -58,6 +64,7 @@ bool Serial::open(OpenMode mode)
 
 void Serial::close()
 {
+    const std::lock_guard<std::mutex> lock(d->lifecycle);
     QIODevice::close();
     d->port.close();
 }

@@ -16,8 +16,15 @@ class SerialPrivate;
 // polls bytesAvailable() or reads and relies on the time-outs. The object is
 // also a recursive mutex, so that threads sharing the port can lock it around
 // a whole command and answer (QMutexLocker takes it directly); Serial itself
-// takes no lock. Qt 6 has no recursive QMutex, and a recursive mutex of its
+// never takes it. Qt 6 has no recursive QMutex, and a recursive mutex of its
 // own instead.
+//
+// close() may come from another thread while a read or write blocks: the
+// transfer ends at once with what it has moved. A Serial must not be
+// destroyed while another thread is inside one of its calls, though, as no
+// QObject may: QIODevice::read() goes on using the device after the transfer
+// has returned, which no destructor can wait for. Close the port, let the
+// other thread return, then destroy the object.
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
 class CORE_EXPORT Serial : public QIODevice, public QRecursiveMutex
 #else
@@ -42,6 +49,8 @@ public:
 
     // Read and write, unbuffered.
     bool open();
+    // open() and close() may come from different threads at once; they take
+    // turns, so that the port is either open and held or closed and released.
     bool open(OpenMode mode) override;
     void close() override;
 

@@ -140,12 +140,13 @@ public:
     }
 
     // Opens the device exclusively, for synchronous transfers, and makes sure
-    // that it transfers bytes unchanged. A port already held is released
-    // first.
+    // that it transfers bytes unchanged, whatever its last user left. A port
+    // already held is released first.
     Error open(const std::string &devicePath, bool read, bool write);
     // May come from another thread while a transfer blocks: the transfer
     // wakes and fails as cancelled, and the port is released after it has
-    // returned.
+    // returned. open() and close() may come from several threads at once;
+    // they take turns, and each port is released exactly once.
     void close();
     // All bits set while no port is held.
     void *handle() const;
@@ -153,10 +154,12 @@ public:
     // Sets rate and frame and switches to binary transfer with no handshake
     // on the output (neither CTS, DSR nor XON/XOFF) and input that does not
     // depend on the modem lines. Every other setting stays as the driver
-    // holds it.
+    // holds it. The rate is any number the driver takes.
     Error setLineSettings(const SerialLineSettings &settings);
     // Time-outs belong to the device, as the driver keeps them: after a close
-    // and a new open, the last ones set in this process still apply.
+    // and a new open, the last ones set in this process still apply. They may
+    // be set while another thread transfers; a transfer keeps the ones it
+    // began with.
     Error setTimeouts(const SerialTimeouts &timeouts);
     // Drops what waits in the driver's input queue; output is left alone.
     Error purgeInput();

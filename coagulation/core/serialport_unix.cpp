@@ -1,6 +1,7 @@
 #include "serialport_p.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -17,11 +18,18 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#ifdef __linux__
-#include <sys/sysmacros.h>
-#endif
-#include <termios.h>
 #include <unistd.h>
+#include <utility>
+#ifdef __linux__
+// The kernel's terminal interface rather than the C library's: its termios2
+// carries the rate as a number, so that the driver is asked for any rate and
+// not only for those with a B constant.
+#include <asm/ioctls.h>
+#include <asm/termbits.h>
+#include <sys/sysmacros.h>
+#else
+#include <termios.h>
+#endif
 
 namespace {
 
@@ -45,6 +53,95 @@ const struct
 #endif
 };
 
+std::optional<speed_t> speedCode(std::uint32_t rate)
+{
+    const auto entry = std::find_if(std::begin(speeds), std::end(speeds),
+                                    [rate](const auto &known) { return known.rate == rate; });
+    if (entry == std::end(speeds))
+        return std::nullopt;
+    return entry->code;
+}
+
+#ifdef __linux__
+
+using LineState = termios2;
+
+Error readLineState(int fd, LineState &state)
+{
+    return ioctl(fd, TCGETS2, &state) == 0 ? 0 : errno;
+}
+
+Error writeLineState(int fd, const LineState &state)
+{
+    return ioctl(fd, TCSETS2, &state) == 0 ? 0 : errno;
+}
+
+Error flushInput(int fd)
+{
+    return ioctl(fd, TCFLSH, TCIFLUSH) == 0 ? 0 : errno;
+}
+
+Error resumeOutput(int fd)
+{
+    return ioctl(fd, TCXONC, TCOON) == 0 ? 0 : errno;
+}
+
+// A rate with a B constant goes as that constant, as the kernel's own drivers
+// report it, so that programs that know only those read it back; any other
+// rate goes as the number, for the driver to take or refuse.
+bool setRate(LineState &state, std::uint32_t rate)
+{
+    // Input bits of 0: the input runs at the output's rate.
+    state.c_cflag &= ~(CBAUD | CBAUD << IBSHIFT);
+    state.c_cflag |= speedCode(rate).value_or(BOTHER);
+    state.c_ispeed = rate;
+    state.c_ospeed = rate;
+    return true;
+}
+
+bool sameRate(const LineState &a, const LineState &b)
+{
+    return a.c_ispeed == b.c_ispeed && a.c_ospeed == b.c_ospeed;
+}
+
+#else
+
+using LineState = termios;
+
+Error readLineState(int fd, LineState &state)
+{
+    return tcgetattr(fd, &state) == 0 ? 0 : errno;
+}
+
+Error writeLineState(int fd, const LineState &state)
+{
+    return tcsetattr(fd, TCSANOW, &state) == 0 ? 0 : errno;
+}
+
+Error flushInput(int fd)
+{
+    return tcflush(fd, TCIFLUSH) == 0 ? 0 : errno;
+}
+
+Error resumeOutput(int fd)
+{
+    return tcflow(fd, TCOON) == 0 ? 0 : errno;
+}
+
+// Without a way to name any other rate, only those with a B constant.
+bool setRate(LineState &state, std::uint32_t rate)
+{
+    const std::optional<speed_t> code = speedCode(rate);
+    return code && cfsetispeed(&state, *code) == 0 && cfsetospeed(&state, *code) == 0;
+}
+
+bool sameRate(const LineState &a, const LineState &b)
+{
+    return cfgetispeed(&a) == cfgetispeed(&b) && cfgetospeed(&a) == cfgetospeed(&b);
+}
+
+#endif
+
 const tcflag_t dataBitCodes[] = {CS5, CS6, CS7, CS8}; // for 5 to 8 data bits
 
 #ifdef CMSPAR
@@ -59,10 +156,11 @@ const tcflag_t parityCodes[] = {0, PARENB | PARODD, PARENB, PARENB | PARODD | st
                                 PARENB | stickParity};
 const tcflag_t parityMask = PARENB | PARODD | stickParity;
 
-// What binary transfer switches off. The rest of each flag word stays with
-// the driver: break and parity-error handling, parity check, input XON/XOFF,
-// hang-up on close.
-const tcflag_t binaryInputOff = INLCR | IGNCR | ICRNL | ISTRIP
+// What binary transfer switches off: everything that rewrites, adds or drops
+// received bytes (PARMRK doubles every 0xff). The rest of each flag word stays
+// with the driver: break handling, parity check and what becomes of a byte
+// with a parity error, input XON/XOFF, hang-up on close.
+const tcflag_t binaryInputOff = INLCR | IGNCR | ICRNL | ISTRIP | PARMRK
 #ifdef IUCLC
     | IUCLC
 #endif
@@ -72,7 +170,7 @@ const tcflag_t binaryLocalOff = ICANON | ECHO | ECHOE | ECHOK | ECHONL | ISIG | 
 
 // Binary transfer on a terminal, with output XON/XOFF off so that those two
 // bytes arrive as data. Rate, frame and the rest stay as the driver has them.
-void makeBinary(termios &state)
+void makeBinary(LineState &state)
 {
     state.c_iflag &= ~(IXON | binaryInputOff);
     state.c_oflag &= ~binaryOutputOff;
@@ -82,15 +180,18 @@ void makeBinary(termios &state)
     state.c_cc[VTIME] = 0;
 }
 
-// A terminal keeps the line discipline of its last user, who may have left it
-// editing lines and echoing; a device that is no terminal has none to change.
-Error switchToBinary(int fd)
+// A terminal keeps what its last user left: line editing and echo, marked
+// parity errors, output suspended with TCOOFF. A device that is no terminal
+// has none of it.
+Error takeOverTerminal(int fd)
 {
-    termios state;
-    if (tcgetattr(fd, &state) != 0)
-        return errno == ENOTTY ? 0 : errno;
+    LineState state;
+    if (const Error error = readLineState(fd, state))
+        return error == ENOTTY ? 0 : error;
     makeBinary(state);
-    return tcsetattr(fd, TCSANOW, &state) == 0 ? 0 : errno;
+    if (const Error error = writeLineState(fd, state))
+        return error;
+    return resumeOutput(fd);
 }
 
 // The time-outs last set for each device in this process, by canonical path.
@@ -101,22 +202,17 @@ struct
 } rememberedTimeouts;
 
 // A pipe that close() writes to, so that a transfer waiting in poll() wakes.
+// Close-on-exec from the start: a child that another thread starts meanwhile
+// must not inherit it.
 Error openWakePipe(int ends[2])
 {
-    if (pipe(ends) != 0)
-        return errno;
-    for (int i = 0; i < 2; ++i) {
-        fcntl(ends[i], F_SETFD, FD_CLOEXEC);
-        fcntl(ends[i], F_SETFL, O_NONBLOCK);
-    }
-    return 0;
+    return pipe2(ends, O_CLOEXEC | O_NONBLOCK) == 0 ? 0 : errno;
 }
 
-void closeDescriptor(int &fd)
+void closeDescriptor(int fd)
 {
     if (fd >= 0)
         ::close(fd);
-    fd = -1;
 }
 
 // The kernel's pseudo-terminal slaves have no line: they always report
@@ -145,12 +241,9 @@ std::string unixPath(const std::string &devicePath)
     return rest.compare(0, 1, "/") == 0 ? rest : "/dev/" + rest;
 }
 
-// The end of a time limit of `milliseconds` from `start`, none without a limit.
-std::optional<Clock::time_point> limitEnd(Clock::time_point start, bool limited,
-                                          std::int64_t milliseconds)
+// The end of a time limit of `milliseconds` from `start`.
+Clock::time_point limitEnd(Clock::time_point start, std::int64_t milliseconds)
 {
-    if (!limited)
-        return std::nullopt;
     // A limit beyond some weeks is none in practice, and keeps the clock's
     // arithmetic in range.
     const std::int64_t bounded = std::min<std::int64_t>(milliseconds, INT_MAX);
@@ -175,16 +268,16 @@ std::optional<Clock::time_point> earlier(std::optional<Clock::time_point> a,
 }
 
 // Waits up to `timeout` milliseconds (-1: without end) until the port is ready
-// for `event` or the time runs out (0). Fails when the wait failed, the port is
-// gone, the line hung up, or `wake` became readable (ECANCELED).
+// for `event` or the time runs out (0). A signal ends the wait early, also 0:
+// the caller tries again with the time then left, so that signals never
+// stretch a time-out. Fails when the wait failed, the port is gone, the line
+// hung up, or `wake` became readable (ECANCELED).
 Error waitUntilReady(int fd, int wake, short event, int timeout)
 {
     pollfd entries[] = {{fd, event, 0}, {wake, POLLIN, 0}};
-    int result;
-    while ((result = poll(entries, 2, timeout)) < 0) {
-        if (errno != EINTR)
-            return errno;
-    }
+    const int result = poll(entries, 2, timeout);
+    if (result < 0)
+        return errno == EINTR ? 0 : errno;
     if (entries[1].revents)
         return ECANCELED;
     if (result == 0)
@@ -218,19 +311,49 @@ bool exists(const std::string &path)
 
 struct SerialPort::Data
 {
-    int fd = -1;
+    // Taken by open() and close() only: a port is released exactly once, and
+    // never while another thread is still setting it up.
+    std::mutex lifecycle;
+    std::atomic<int> fd{-1};
     int wake[2] = {-1, -1}; // read and write end of the wake pipe
     bool framed = true; // the device keeps data bits and parity as set
     std::string device; // canonical path, under which the time-outs are kept
-    bool limited = false; // time-outs apply; without them transfers wait on
-    SerialTimeouts timeouts;
     SerialTransferGate gate;
 
+    // Without a value, transfers wait on. Set while another thread may be in
+    // a transfer, which takes a copy when it begins.
+    std::optional<SerialTimeouts> timeouts;
+    std::mutex timeoutsMutex;
+
+    std::optional<SerialTimeouts> currentTimeouts()
+    {
+        std::lock_guard<std::mutex> lock(timeoutsMutex);
+        return timeouts;
+    }
+    void setCurrentTimeouts(const std::optional<SerialTimeouts> &current)
+    {
+        std::lock_guard<std::mutex> lock(timeoutsMutex);
+        timeouts = current;
+    }
+
+    void closeDescriptors()
+    {
+        closeDescriptor(fd.exchange(-1));
+        closeDescriptor(std::exchange(wake[0], -1));
+        closeDescriptor(std::exchange(wake[1], -1));
+    }
+    // Ends the transfers under way and lets the port go. With `lifecycle`.
     void release()
     {
-        closeDescriptor(fd);
-        closeDescriptor(wake[0]);
-        closeDescriptor(wake[1]);
+        gate.close([this](std::uintptr_t) {
+            // One byte wakes every poll(); a full pipe already does.
+            const char byte = 0;
+            [[maybe_unused]] const ssize_t written = ::write(wake[1], &byte, 1);
+        });
+        if (fd < 0)
+            return;
+        ioctl(fd, TIOCNXCL);
+        closeDescriptors();
     }
 };
 
@@ -245,7 +368,8 @@ SerialPort::~SerialPort()
 
 SerialPort::Error SerialPort::open(const std::string &devicePath, bool read, bool write)
 {
-    close();
+    const std::lock_guard<std::mutex> lock(d->lifecycle);
+    d->release();
     // Access mode 3 is Linux's "ioctl only": a port opened for neither
     // reading nor writing can still be configured.
     const int access = read ? (write ? O_RDWR : O_RDONLY) : (write ? O_WRONLY : 3);
@@ -256,14 +380,16 @@ SerialPort::Error SerialPort::open(const std::string &devicePath, bool read, boo
     if (d->fd < 0)
         return errno;
     const auto fail = [this](Error error) {
-        d->release();
+        d->closeDescriptors();
         return error;
     };
     // The lock keeps out every other opener; TIOCEXCL also those that do not
-    // lock (except the administrator). The device need not be a terminal.
+    // lock (except the administrator). The device need not be a terminal. A
+    // port held elsewhere is busy, as EBUSY says; flock's EWOULDBLOCK would
+    // suggest trying again at once.
     if (flock(d->fd, LOCK_EX | LOCK_NB) != 0)
-        return fail(errno);
-    if (const Error error = switchToBinary(d->fd))
+        return fail(errno == EWOULDBLOCK ? EBUSY : errno);
+    if (const Error error = takeOverTerminal(d->fd))
         return fail(error);
     if (const Error error = openWakePipe(d->wake))
         return fail(error);
@@ -276,9 +402,9 @@ SerialPort::Error SerialPort::open(const std::string &devicePath, bool read, boo
     {
         std::lock_guard<std::mutex> lock(rememberedTimeouts.mutex);
         const auto known = rememberedTimeouts.byDevice.find(d->device);
-        d->limited = known != rememberedTimeouts.byDevice.end();
-        if (d->limited)
-            d->timeouts = known->second;
+        d->setCurrentTimeouts(known == rememberedTimeouts.byDevice.end()
+                                  ? std::nullopt
+                                  : std::optional<SerialTimeouts>(known->second));
     }
     d->gate.open();
     return 0;
@@ -286,14 +412,7 @@ SerialPort::Error SerialPort::open(const std::string &devicePath, bool read, boo
 
 void SerialPort::close()
 {
-    d->gate.close([this](std::uintptr_t) {
-        // One byte wakes every poll(); a full pipe already does.
-        const char byte = 0;
-        [[maybe_unused]] const ssize_t written = ::write(d->wake[1], &byte, 1);
-    });
-    if (d->fd < 0)
-        return;
-    ioctl(d->fd, TIOCNXCL);
+    const std::lock_guard<std::mutex> lock(d->lifecycle);
     d->release();
 }
 
@@ -307,14 +426,12 @@ SerialPort::Error SerialPort::setLineSettings(const SerialLineSettings &settings
     const SerialTransferGate::Use use(d->gate);
     if (!use)
         return EBADF;
-    termios state;
-    if (tcgetattr(d->fd, &state) != 0)
-        return errno;
+    LineState state;
+    if (const Error error = readLineState(d->fd, state))
+        return error;
 
-    const auto rate =
-        std::find_if(std::begin(speeds), std::end(speeds),
-                     [&settings](const auto &entry) { return entry.rate == settings.baudRate; });
-    if (rate == std::end(speeds) || settings.dataBits < 5 || settings.dataBits > 8
+    // A rate of 0 is no rate to run at: termios reads it as "hang up".
+    if (settings.baudRate == 0 || settings.dataBits < 5 || settings.dataBits > 8
         || settings.parity >= std::size(parityCodes) || settings.stopBits > 2)
         return EINVAL;
     const tcflag_t parity = parityCodes[settings.parity];
@@ -326,26 +443,25 @@ SerialPort::Error SerialPort::setLineSettings(const SerialLineSettings &settings
     if ((settings.stopBits == 1 && !fiveBits) || (settings.stopBits == 2 && fiveBits))
         return EINVAL;
 
-    if (cfsetispeed(&state, rate->code) != 0 || cfsetospeed(&state, rate->code) != 0)
-        return errno;
+    if (!setRate(state, settings.baudRate))
+        return EINVAL;
     state.c_cflag &= ~(CSIZE | parityMask | CSTOPB | CRTSCTS);
     state.c_cflag |= dataBitCodes[settings.dataBits - 5] | parity | CLOCAL | CREAD;
     if (settings.stopBits != 0)
         state.c_cflag |= CSTOPB;
     makeBinary(state);
-    if (tcsetattr(d->fd, TCSANOW, &state) != 0)
-        return errno;
+    if (const Error error = writeLineState(d->fd, state))
+        return error;
 
-    // tcsetattr() succeeds when any part of the change took; read back what
-    // the driver kept.
-    termios kept;
-    if (tcgetattr(d->fd, &kept) != 0)
-        return errno;
+    // Setting succeeds when any part of the change took; read back what the
+    // driver kept.
+    LineState kept;
+    if (const Error error = readLineState(d->fd, kept))
+        return error;
     tcflag_t checked = CSIZE | parityMask | CSTOPB | CRTSCTS | CLOCAL | CREAD;
     if (!d->framed)
         checked &= ~(CSIZE | PARENB);
-    if (cfgetispeed(&kept) != cfgetispeed(&state) || cfgetospeed(&kept) != cfgetospeed(&state)
-        || (kept.c_cflag & checked) != (state.c_cflag & checked)
+    if (!sameRate(kept, state) || (kept.c_cflag & checked) != (state.c_cflag & checked)
         || (kept.c_iflag & (IXON | binaryInputOff)) || (kept.c_oflag & binaryOutputOff)
         || (kept.c_lflag & binaryLocalOff))
         return EINVAL;
@@ -357,8 +473,7 @@ SerialPort::Error SerialPort::setTimeouts(const SerialTimeouts &timeouts)
     const SerialTransferGate::Use use(d->gate);
     if (!use)
         return EBADF;
-    d->timeouts = timeouts;
-    d->limited = true;
+    d->setCurrentTimeouts(timeouts);
     std::lock_guard<std::mutex> lock(rememberedTimeouts.mutex);
     rememberedTimeouts.byDevice[d->device] = timeouts;
     return 0;
@@ -369,7 +484,7 @@ SerialPort::Error SerialPort::purgeInput()
     const SerialTransferGate::Use use(d->gate);
     if (!use)
         return EBADF;
-    return tcflush(d->fd, TCIFLUSH) == 0 ? 0 : errno;
+    return flushInput(d->fd);
 }
 
 SerialPort::Error SerialPort::read(char *data, std::int64_t maxSize, std::int64_t *count)
@@ -378,14 +493,18 @@ SerialPort::Error SerialPort::read(char *data, std::int64_t maxSize, std::int64_
     const SerialTransferGate::Use use(d->gate);
     if (!use)
         return EBADF;
-    const auto total = limitEnd(Clock::now(), d->limited, d->timeouts.readTotal + maxSize);
-    const bool paced = d->limited && d->timeouts.interval;
+    const std::optional<SerialTimeouts> timeouts = d->currentTimeouts();
+    std::optional<Clock::time_point> total;
+    if (timeouts)
+        total = limitEnd(Clock::now(), timeouts->readTotal + maxSize);
+    const std::uint32_t interval = timeouts ? timeouts->interval : 0;
     std::optional<Clock::time_point> pause; // the interval's end, from the first byte on
     while (*count < maxSize) {
         const ssize_t got = ::read(d->fd, data + *count, std::size_t(maxSize - *count));
         if (got > 0) {
             *count += got;
-            pause = limitEnd(Clock::now(), paced, d->timeouts.interval);
+            if (interval)
+                pause = limitEnd(Clock::now(), interval);
             continue;
         }
         if (got < 0 && errno == EINTR)
@@ -409,7 +528,10 @@ SerialPort::Error SerialPort::write(const char *data, std::int64_t size, std::in
     const SerialTransferGate::Use use(d->gate);
     if (!use)
         return EBADF;
-    const auto total = limitEnd(Clock::now(), d->limited, d->timeouts.writeTotal + size);
+    const std::optional<SerialTimeouts> timeouts = d->currentTimeouts();
+    std::optional<Clock::time_point> total;
+    if (timeouts)
+        total = limitEnd(Clock::now(), timeouts->writeTotal + size);
     while (*count < size) {
         const ssize_t put = ::write(d->fd, data + *count, std::size_t(size - *count));
         if (put > 0) {

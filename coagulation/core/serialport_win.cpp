@@ -3,7 +3,9 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cwchar>
+#include <mutex>
 
 namespace {
 
@@ -73,8 +75,20 @@ private:
 
 struct SerialPort::Data
 {
-    HANDLE handle = INVALID_HANDLE_VALUE;
+    // Taken by open() and close() only: a handle is closed exactly once, and
+    // never while another thread is still opening the port.
+    std::mutex lifecycle;
+    std::atomic<HANDLE> handle{INVALID_HANDLE_VALUE};
     SerialTransferGate gate;
+
+    // Ends the transfers under way and lets the port go. With `lifecycle`.
+    void release()
+    {
+        gate.close(cancelTransfer);
+        const HANDLE held = handle.exchange(INVALID_HANDLE_VALUE);
+        if (held != INVALID_HANDLE_VALUE)
+            CloseHandle(held);
+    }
 };
 
 SerialPort::SerialPort()
@@ -88,26 +102,25 @@ SerialPort::~SerialPort()
 
 SerialPort::Error SerialPort::open(const std::string &devicePath, bool read, bool write)
 {
-    close();
+    const std::lock_guard<std::mutex> lock(d->lifecycle);
+    d->release();
     // The port's driver keeps its time-outs and always transfers binary, so
     // opening is all there is to do.
     SECURITY_ATTRIBUTES security = {sizeof security, nullptr, FALSE};
     const DWORD access = (read ? GENERIC_READ : 0) | (write ? GENERIC_WRITE : 0);
-    d->handle = CreateFileW(toUtf16(devicePath).c_str(), access, 0, &security, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (d->handle == INVALID_HANDLE_VALUE)
+    const HANDLE opened = CreateFileW(toUtf16(devicePath).c_str(), access, 0, &security,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (opened == INVALID_HANDLE_VALUE)
         return lastError();
+    d->handle = opened;
     d->gate.open();
     return 0;
 }
 
 void SerialPort::close()
 {
-    d->gate.close(cancelTransfer);
-    if (d->handle == INVALID_HANDLE_VALUE)
-        return;
-    CloseHandle(d->handle);
-    d->handle = INVALID_HANDLE_VALUE;
+    const std::lock_guard<std::mutex> lock(d->lifecycle);
+    d->release();
 }
 
 void *SerialPort::handle() const

@@ -1,4 +1,5 @@
 #include "serial.h"
+#include "serialport/terminalrate.h"
 
 #include <QtCore/QDir>
 #include <QtCore/QElapsedTimer>
@@ -6,6 +7,7 @@
 #include <QtCore/QThread>
 #include <QtTest/QtTest>
 
+#include <atomic>
 #include <thread>
 
 #include <cerrno>
@@ -104,11 +106,29 @@ QString systemText(int error)
     return QString::fromLocal8Bit(strerror(error));
 }
 
-bool isBusyText(const QString &text)
+// Every byte value in order, over and over.
+QByteArray everyByte(int size)
 {
-    // TIOCEXCL keeps out ordinary users with EBUSY; the administrator passes
-    // it and meets the lock instead.
-    return text == systemText(EBUSY) || text == systemText(EWOULDBLOCK);
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char(i);
+    return bytes;
+}
+
+int openDescriptors()
+{
+    return QDir(QStringLiteral("/proc/self/fd"))
+        .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
+        .size();
+}
+
+// The descriptors that a child started now holds.
+QStringList childDescriptors()
+{
+    QProcess child;
+    child.start(QStringLiteral("/bin/ls"), {QStringLiteral("/proc/self/fd")});
+    child.waitForFinished(10000);
+    return QString::fromLocal8Bit(child.readAllStandardOutput()).split(QLatin1Char('\n'));
 }
 
 } // namespace
@@ -126,11 +146,16 @@ private slots:
     void misuseWarnings();
     void lineSettings_data();
     void lineSettings();
+    void lineSettingsOfNoTerminal();
     void bytesAvailableAndClear();
     void readAfterHangUp();
     void cookedLineComesThroughBinary();
+    void lastUsersStateLeavesBytesAlone_data();
+    void lastUsersStateLeavesBytesAlone();
     void timeoutsFollowTheDevice();
     void closeWakesBlockedRead();
+    void closeRacingOpen();
+    void childrenInheritNothing();
     void enumDevices();
 };
 
@@ -227,10 +252,12 @@ void tst_Serial::exclusiveUntilReleased()
     Serial second;
     second.setFileName(pty.path);
     QVERIFY(!second.open());
-    QVERIFY2(isBusyText(second.errorString()), qPrintable(second.errorString()));
+    // TIOCEXCL keeps out ordinary users with EBUSY; the administrator passes
+    // it, meets the lock, and learns the same.
+    QCOMPARE(second.errorString(), systemText(EBUSY));
     QCOMPARE(second.handle(), invalidHandle);
     const QString elsewhere = openElsewhere(pty.path);
-    QVERIFY2(isBusyText(elsewhere), qPrintable(elsewhere));
+    QCOMPARE(elsewhere, systemText(EBUSY));
 
     // The refusals leave the first connection working.
     QCOMPARE(first.write("still"), qint64(5));
@@ -261,7 +288,7 @@ void tst_Serial::misuseWarnings()
     QCOMPARE(serial.errorString(), systemText(EBADF));
 
     QVERIFY(serial.open());
-    QVERIFY(!serial.setSettings(12345, 8, Serial::NoParity, Serial::OneStopBit));
+    QVERIFY(!serial.setSettings(9600, 9, Serial::NoParity, Serial::OneStopBit));
     void *const handle = serial.handle();
     const QByteArray warning = "Serial::open: Serial (" + pty.path.toUtf8() + ") is already open";
     QTest::ignoreMessage(QtWarningMsg, warning.constData());
@@ -277,21 +304,28 @@ void tst_Serial::lineSettings_data()
     QTest::addColumn<int>("dataBits");
     QTest::addColumn<int>("parity");
     QTest::addColumn<int>("stopBits");
-    QTest::addColumn<int>("speed"); // 0: refused
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<int>("speed"); // the B constant read back, 0 for a rate without one
     QTest::addColumn<int>("frame"); // the frame bits a pseudo-terminal keeps
 
-    QTest::newRow("9600 8N1") << 9600 << 8 << 0 << 0 << int(B9600) << 0;
-    QTest::newRow("115200 8O1") << 115200 << 8 << 1 << 0 << int(B115200) << int(PARODD);
-    QTest::newRow("19200 7E2") << 19200 << 7 << 2 << 2 << int(B19200) << int(CSTOPB);
-    QTest::newRow("1200 8M1") << 1200 << 8 << 3 << 0 << int(B1200) << int(PARODD | CMSPAR);
-    QTest::newRow("4800 8S1") << 4800 << 8 << 4 << 0 << int(B4800) << int(CMSPAR);
-    QTest::newRow("300 5N1.5") << 300 << 5 << 0 << 1 << int(B300) << int(CSTOPB);
-    QTest::newRow("4000000 8N2") << 4000000 << 8 << 0 << 2 << int(B4000000) << int(CSTOPB);
-    QTest::newRow("non-standard rate") << 12345 << 8 << 0 << 0 << 0 << 0;
-    QTest::newRow("nine data bits") << 9600 << 9 << 0 << 0 << 0 << 0;
-    QTest::newRow("parity code 5") << 9600 << 8 << 5 << 0 << 0 << 0;
-    QTest::newRow("1.5 stop bits, 8 data bits") << 9600 << 8 << 0 << 1 << 0 << 0;
-    QTest::newRow("2 stop bits, 5 data bits") << 9600 << 5 << 0 << 2 << 0 << 0;
+    QTest::newRow("9600 8N1") << 9600 << 8 << 0 << 0 << true << int(B9600) << 0;
+    QTest::newRow("115200 8O1") << 115200 << 8 << 1 << 0 << true << int(B115200) << int(PARODD);
+    QTest::newRow("19200 7E2") << 19200 << 7 << 2 << 2 << true << int(B19200) << int(CSTOPB);
+    QTest::newRow("1200 8M1") << 1200 << 8 << 3 << 0 << true << int(B1200) << int(PARODD | CMSPAR);
+    QTest::newRow("4800 8S1") << 4800 << 8 << 4 << 0 << true << int(B4800) << int(CMSPAR);
+    QTest::newRow("300 5N1.5") << 300 << 5 << 0 << 1 << true << int(B300) << int(CSTOPB);
+    QTest::newRow("4000000 8N2") << 4000000 << 8 << 0 << 2 << true << int(B4000000) << int(CSTOPB);
+    // Rates without a B constant go to the driver as they are; a
+    // pseudo-terminal keeps every one.
+    for (const int rate : {14400, 56000, 128000, 256000, 250000, 31250, 100000, 12345})
+        QTest::addRow("%d 8N1", rate) << rate << 8 << 0 << 0 << true << 0 << 0;
+    // Refused before any driver is asked: termios takes a rate of 0 as
+    // "hang up", and a UART has no such frames.
+    QTest::newRow("rate 0") << 0 << 8 << 0 << 0 << false << 0 << 0;
+    QTest::newRow("nine data bits") << 9600 << 9 << 0 << 0 << false << 0 << 0;
+    QTest::newRow("parity code 5") << 9600 << 8 << 5 << 0 << false << 0 << 0;
+    QTest::newRow("1.5 stop bits, 8 data bits") << 9600 << 8 << 0 << 1 << false << 0 << 0;
+    QTest::newRow("2 stop bits, 5 data bits") << 9600 << 5 << 0 << 2 << false << 0 << 0;
 }
 
 void tst_Serial::lineSettings()
@@ -300,6 +334,7 @@ void tst_Serial::lineSettings()
     QFETCH(int, dataBits);
     QFETCH(int, parity);
     QFETCH(int, stopBits);
+    QFETCH(bool, accepted);
     QFETCH(int, speed);
     QFETCH(int, frame);
 
@@ -314,24 +349,42 @@ void tst_Serial::lineSettings()
     serial.setFileName(pty.path);
     QVERIFY(serial.open());
     before = pty.settings(); // what a refused change must leave alone
-    const bool accepted =
+    const bool taken =
         serial.setSettings(baudRate, dataBits, Serial::Parity(parity), Serial::StopBits(stopBits));
     const termios after = pty.settings();
-    if (!speed) {
-        QVERIFY(!accepted);
+    if (!accepted) {
+        QVERIFY(!taken);
         QCOMPARE(serial.errorString(), systemText(EINVAL));
+        QCOMPARE(terminalRate(pty.master), 2400u);
         QCOMPARE(after.c_cflag, before.c_cflag);
         QCOMPARE(after.c_iflag, before.c_iflag);
         return;
     }
-    QVERIFY2(accepted, qPrintable(serial.errorString()));
+    QVERIFY2(taken, qPrintable(serial.errorString()));
+    QCOMPARE(terminalRate(pty.master), uint(baudRate));
+    if (speed) {
+        QCOMPARE(int(cfgetospeed(&after)), speed);
+        QCOMPARE(int(cfgetispeed(&after)), speed);
+    }
     // A pseudo-terminal always reports 8 bits without parity enable; the
     // parity kind and the stop bits are kept as set.
-    QCOMPARE(int(cfgetospeed(&after)), speed);
-    QCOMPARE(int(cfgetispeed(&after)), speed);
     QCOMPARE(int(after.c_cflag & (PARODD | CMSPAR | CSTOPB)), frame);
     QCOMPARE(after.c_cflag & (CRTSCTS | CLOCAL), tcflag_t(CLOCAL));
     QCOMPARE(after.c_iflag & IXON, tcflag_t(0));
+}
+
+void tst_Serial::lineSettingsOfNoTerminal()
+{
+    // A device without line settings refuses them: the system says why.
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("plain")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    Serial serial;
+    serial.setFileName(file.fileName());
+    QVERIFY2(serial.open(), qPrintable(serial.errorString()));
+    QVERIFY(!serial.setSettings(9600, 8, Serial::NoParity, Serial::OneStopBit));
+    QCOMPARE(serial.errorString(), systemText(ENOTTY));
+    QVERIFY(serial.isOpen());
 }
 
 void tst_Serial::bytesAvailableAndClear()
@@ -404,11 +457,9 @@ void tst_Serial::cookedLineComesThroughBinary()
     QCOMPARE(serial.read(1), QByteArray("\x05"));
     QVERIFY(pty.send("\x04"));
     QCOMPARE(serial.read(1), QByteArray("\x04"));
-    QByteArray everyByte(512, Qt::Uninitialized);
-    for (int i = 0; i < everyByte.size(); ++i)
-        everyByte[i] = char(i);
-    QVERIFY(pty.send(everyByte));
-    QCOMPARE(serial.read(everyByte.size()).toHex(), everyByte.toHex());
+    const QByteArray bytes = everyByte(512);
+    QVERIFY(pty.send(bytes));
+    QCOMPARE(serial.read(bytes.size()).toHex(), bytes.toHex());
     QCOMPARE(pty.receive(1, 200), QByteArray()); // nothing echoed
 
     // Rate, frame and the settings that stay with the driver are untouched.
@@ -419,6 +470,42 @@ void tst_Serial::cookedLineComesThroughBinary()
     QCOMPARE(after.c_iflag & (IXOFF | INPCK | BRKINT), tcflag_t(IXOFF | INPCK | BRKINT));
     QCOMPARE(after.c_cc[VSTART], cc_t(0x01));
     QCOMPARE(after.c_cc[VSTOP], cc_t(0x02));
+}
+
+void tst_Serial::lastUsersStateLeavesBytesAlone_data()
+{
+    QTest::addColumn<uint>("inputFlags"); // as the last user left them
+    QTest::addColumn<bool>("outputSuspended");
+
+    // PARMRK doubles every 0xff, to tell it from the mark of a parity error.
+    QTest::newRow("parity errors marked") << uint(PARMRK) << false;
+    QTest::newRow("parity errors marked and checked") << uint(PARMRK | INPCK) << false;
+    QTest::newRow("output suspended") << 0u << true;
+}
+
+void tst_Serial::lastUsersStateLeavesBytesAlone()
+{
+    QFETCH(uint, inputFlags);
+    QFETCH(bool, outputSuspended);
+
+    Pty pty;
+    termios left = pty.settings();
+    left.c_iflag |= inputFlags;
+    QCOMPARE(tcsetattr(pty.slave, TCSANOW, &left), 0);
+    if (outputSuspended)
+        QCOMPARE(tcflow(pty.slave, TCOOFF), 0);
+
+    Serial serial;
+    serial.setFileName(pty.path);
+    QVERIFY(serial.open());
+    QVERIFY(serial.setTimeouts(100, 2000, 500));
+    const QByteArray bytes = everyByte(256);
+    QVERIFY(pty.send(bytes));
+    QCOMPARE(serial.read(2 * bytes.size()).toHex(), bytes.toHex());
+    QCOMPARE(serial.write("hello"), qint64(5));
+    QCOMPARE(pty.receive(5), QByteArray("hello"));
+    // The parity check itself stays as the driver has it.
+    QCOMPARE(pty.settings().c_iflag & (PARMRK | INPCK), tcflag_t(inputFlags & INPCK));
 }
 
 void tst_Serial::timeoutsFollowTheDevice()
@@ -471,6 +558,83 @@ void tst_Serial::closeWakesBlockedRead()
 
     // The port is free again at once.
     QVERIFY(serial.open());
+}
+
+void tst_Serial::closeRacingOpen()
+{
+    // A reconnect pressed while a worker opens the port again: afterwards the
+    // port is either open and working or closed with nothing held.
+    Pty pty;
+    Serial serial;
+    serial.setFileName(pty.path);
+    const int baseline = openDescriptors();
+    int openButDead = 0;
+    int closedButHeld = 0;
+    QElapsedTimer clock;
+    clock.start();
+    for (int round = 0; round < 1000 && clock.elapsed() < 5000; ++round) {
+        std::atomic<int> ready{0};
+        const auto together = [&ready] {
+            ++ready;
+            while (ready < 2)
+                std::this_thread::yield();
+        };
+        std::thread opener([&] {
+            together();
+            serial.open();
+        });
+        // The close lands anywhere in the first 60 µs of the open.
+        std::thread closer([&] {
+            together();
+            QElapsedTimer delay;
+            delay.start();
+            while (delay.nsecsElapsed() < round % 60 * 1000) { }
+            serial.close();
+        });
+        opener.join();
+        closer.join();
+        if (serial.isOpen()) {
+            if (serial.handle() == invalidHandle || !serial.setTimeouts(0, 100, 100)
+                || serial.write("x", 1) != 1)
+                ++openButDead;
+        } else if (serial.handle() != invalidHandle) {
+            ++closedButHeld;
+        }
+        serial.close();
+        pty.receive(1, 0);
+    }
+    QCOMPARE(openButDead, 0);
+    QCOMPARE(closedButHeld, 0);
+    QCOMPARE(openDescriptors(), baseline);
+}
+
+void tst_Serial::childrenInheritNothing()
+{
+    // Children started by one thread while another opens the port again and
+    // again: none may hold anything of the port, whenever it starts.
+    Pty pty;
+    const QStringList alone = childDescriptors();
+    Serial serial;
+    serial.setFileName(pty.path);
+    std::atomic<bool> done{false};
+    std::thread reopening([&] {
+        while (!done) {
+            serial.open();
+            serial.close();
+        }
+    });
+    int inherited = 0;
+    QStringList example;
+    for (int i = 0; i < 200; ++i) {
+        const QStringList held = childDescriptors();
+        if (held != alone) {
+            ++inherited;
+            example = held;
+        }
+    }
+    done = true;
+    reopening.join();
+    QVERIFY2(inherited == 0, qPrintable(example.join(QLatin1Char(' '))));
 }
 
 void tst_Serial::enumDevices()

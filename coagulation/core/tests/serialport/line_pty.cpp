@@ -1,4 +1,5 @@
 #include "line.h"
+#include "terminalrate.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -11,25 +12,6 @@
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
-
-namespace {
-
-const struct
-{
-    speed_t code;
-    std::uint32_t rate;
-} speeds[] = {
-    {B50, 50},           {B75, 75},           {B110, 110},         {B134, 134},
-    {B150, 150},         {B200, 200},         {B300, 300},         {B600, 600},
-    {B1200, 1200},       {B1800, 1800},       {B2400, 2400},       {B4800, 4800},
-    {B9600, 9600},       {B19200, 19200},     {B38400, 38400},     {B57600, 57600},
-    {B115200, 115200},   {B230400, 230400},   {B460800, 460800},   {B500000, 500000},
-    {B576000, 576000},   {B921600, 921600},   {B1000000, 1000000}, {B1152000, 1152000},
-    {B1500000, 1500000}, {B2000000, 2000000}, {B2500000, 2500000}, {B3000000, 3000000},
-    {B3500000, 3500000}, {B4000000, 4000000},
-};
-
-} // namespace
 
 struct Line::Data
 {
@@ -148,10 +130,7 @@ Line::Settings Line::settings() const
     Settings settings;
     if (tcgetattr(d->master, &state) != 0)
         return settings;
-    const speed_t code = cfgetospeed(&state);
-    const auto speed = std::find_if(std::begin(speeds), std::end(speeds),
-                                    [code](const auto &entry) { return entry.code == code; });
-    settings.baudRate = speed == std::end(speeds) ? 0 : speed->rate;
+    settings.baudRate = terminalRate(d->master);
     settings.stopBits = state.c_cflag & CSTOPB ? 2 : 1;
     return settings;
 }
