@@ -3,9 +3,10 @@
 
 #include <QtCore/QDir>
 #include <QtCore/QElapsedTimer>
-#include <QtCore/QProcess>
 #include <QtCore/QThread>
 #include <QtTest/QtTest>
+
+#include <cstdio>
 
 #include <atomic>
 #include <thread>
@@ -91,13 +92,32 @@ bool openPort(Serial &serial, const Pty &pty, int interval = 0, int total = 5000
 }
 
 // Opens `path` from a second process: its error string, empty on success.
+// The standard output of a program run with the arguments. Started through
+// popen() rather than QProcess: Qt 6 starts processes with a clone() that
+// ThreadSanitizer's run-time cannot follow.
+QString output(const QString &program, const QStringList &arguments)
+{
+    const auto quoted = [](const QString &text) {
+        return QLatin1Char('\'') + QString(text).replace(QLatin1Char('\''), QStringLiteral("'\\''"))
+            + QLatin1Char('\'');
+    };
+    QString command = quoted(program);
+    for (const QString &argument : arguments)
+        command += QLatin1Char(' ') + quoted(argument);
+    FILE *child = popen(command.toLocal8Bit().constData(), "r");
+    if (!child)
+        return QStringLiteral("could not start %1").arg(program);
+    QByteArray bytes;
+    char buffer[256];
+    while (const size_t read = fread(buffer, 1, sizeof buffer, child))
+        bytes.append(buffer, int(read));
+    pclose(child);
+    return QString::fromLocal8Bit(bytes);
+}
+
 QString openElsewhere(const QString &path)
 {
-    QProcess helper;
-    helper.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--try-open"), path});
-    if (!helper.waitForFinished(30000))
-        return QStringLiteral("helper did not finish");
-    return QString::fromLocal8Bit(helper.readAllStandardOutput());
+    return output(QCoreApplication::applicationFilePath(), {QStringLiteral("--try-open"), path});
 }
 
 // The system's own message for an error code, as the port reports it.
@@ -125,10 +145,8 @@ int openDescriptors()
 // The descriptors that a child started now holds.
 QStringList childDescriptors()
 {
-    QProcess child;
-    child.start(QStringLiteral("/bin/ls"), {QStringLiteral("/proc/self/fd")});
-    child.waitForFinished(10000);
-    return QString::fromLocal8Bit(child.readAllStandardOutput()).split(QLatin1Char('\n'));
+    return output(QStringLiteral("/bin/ls"), {QStringLiteral("/proc/self/fd")})
+        .split(QLatin1Char('\n'));
 }
 
 } // namespace
