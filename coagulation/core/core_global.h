@@ -3,6 +3,11 @@
 
 #include <QtCore/qglobal.h>
 
+/**
+ * @file core_global.h
+ * CORE_EXPORT marks what the library exports.
+ */
+
 #if defined(CORE_LIBRARY)
 #define CORE_EXPORT Q_DECL_EXPORT
 #else
