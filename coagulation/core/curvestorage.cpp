@@ -11,22 +11,9 @@
 
 namespace {
 
-// After the store was destroyed at exit there is no database to reach.
-bool storeGone(const char *function)
-{
-    if (!ProfilePrivate::instanceTornDown())
-        return false;
-    qCWarning(lcCore,
-              "ClotCurve::%s: no curve storage after the settings store was destroyed at "
-              "exit",
-              function);
-    return true;
-}
-
 // A select of the data database, with the warning line of its failure.
 bool select(QSqlQuery &query, const QString &statement, const QVariantList &bindValues)
 {
-    query = QSqlQuery(Profile::instance().dataDatabase());
     if (query.prepare(statement)) {
         for (const QVariant &value : bindValues)
             query.addBindValue(value);
@@ -48,10 +35,13 @@ void ClotCurve::save(int patientId, const QString &item, int version) const
 
 bool ClotCurve::store(int patientId, const QString &item, int version) const
 {
-    if (m_segments.isEmpty() || storeGone("save"))
+    if (m_segments.isEmpty())
+        return false;
+    const QSqlDatabase db = ProfilePrivate::dataDatabase("ClotCurve::save");
+    if (!db.isValid())
         return false;
 
-    QSqlQuery query(Profile::instance().dataDatabase());
+    QSqlQuery query(db);
     if (!query.prepare(QStringLiteral("insert into curve (patientId, item, version, curve) "
                                       "values(:patientId, :item, :version, :curve)")))
         qCWarning(lcCore) << "..\\..\\coagulation\\core\\analysisresult(91):" << query.lastError();
@@ -70,10 +60,12 @@ ClotCurve ClotCurve::load(int patientId, const QString &item, int version, bool 
 {
     if (ok)
         *ok = false;
-    QSqlQuery query;
+    const QSqlDatabase db = ProfilePrivate::dataDatabase("ClotCurve::load");
+    if (!db.isValid())
+        return ClotCurve();
+    QSqlQuery query(db);
     // Saving twice under one version keeps both rows; the later one counts.
-    if (storeGone("load")
-        || !select(query,
+    if (!select(query,
                    QStringLiteral("select curve from curve where patientId = ? and item = ? "
                                   "and version = ? order by rowid desc limit 1"),
                    {patientId, item, version})
@@ -84,10 +76,11 @@ ClotCurve ClotCurve::load(int patientId, const QString &item, int version, bool 
 
 int ClotCurve::latestVersion(int patientId, const QString &item)
 {
-    QSqlQuery query;
-    if (storeGone("latestVersion")
-        || !select(
-            query,
+    const QSqlDatabase db = ProfilePrivate::dataDatabase("ClotCurve::latestVersion");
+    if (!db.isValid())
+        return 0;
+    QSqlQuery query(db);
+    if (!select(query,
             QStringLiteral("select max(version) from curve where patientId = ? and item = ?"),
             {patientId, item})
         || !query.next())

@@ -1,12 +1,13 @@
 #include "installation.h"
 
+#include "settingsfile_p.h"
+
 #include <QtCore/QAtomicInteger>
 #include <QtCore/QDir>
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
 #include <QtCore/QRegularExpression>
 #include <QtCore/QSaveFile>
-#include <QtCore/QSettings>
 #include <QtSql/QSqlDatabase>
 #include <QtSql/QSqlError>
 #include <QtSql/QSqlQuery>
@@ -116,7 +117,7 @@ bool Installation::layOut(const QString &directory, QString *error)
 
     // The names settings.ini gives, joined to the directory as start-up joins
     // them to the one where it finds the profile database.
-    QSettings settings(settingsFile, QSettings::IniFormat);
+    const SettingsFile settings(settingsFile);
     for (const QString &schema : schemas()) {
         const QString file = dir.filePath(
             settings.value(QStringLiteral("db/") + schema, schema + QStringLiteral(".db"))

@@ -189,13 +189,10 @@ void setDefaultCodec()
 
 int nextSampleNo(const QDate &date)
 {
-    if (ProfilePrivate::instanceTornDown()) {
-        qCWarning(lcCore,
-                  "nextSampleNo: no sample number after the settings store was destroyed "
-                  "at exit");
+    const QSqlDatabase db = ProfilePrivate::dataDatabase("nextSampleNo");
+    if (!db.isValid())
         return 1;
-    }
-    QSqlQuery query(Profile::instance().dataDatabase());
+    QSqlQuery query(db);
     // The cast counts "12A" as 12 and a number without digits as 0, and
     // compares "10" above "9".
     if (!query.prepare(

@@ -12,8 +12,11 @@
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDebug>
 #include <QtCore/QEvent>
+#include <QtCore/QFileInfo>
+#include <QtCore/QPointer>
 #include <QtCore/QSet>
 #include <QtCore/QThread>
+#include <QtSql/QSqlDriver>
 #include <QtSql/QSqlError>
 #include <QtSql/QSqlQuery>
 
@@ -26,7 +29,7 @@ using WriteLocker = std::unique_lock<std::shared_mutex>;
 
 namespace {
 
-const QString connectionNames[ProfilePrivate::DatabaseCount] = {
+const QString standardConnectionNames[ProfilePrivate::DatabaseCount] = {
     QStringLiteral("profile.db"), QStringLiteral("data.db"), QStringLiteral("qc.db"),
     QStringLiteral("syslog.db")};
 
@@ -40,11 +43,18 @@ QSqlDatabase addConnection(const QString &connectionName, const QString &path)
     return db;
 }
 
+// Other threads open the files later, perhaps after the application changed
+// its current directory.
+QString absolutePath(const QString &path)
+{
+    return QFileInfo(path).absoluteFilePath();
+}
+
 // A failed store or delete leaves memory and table apart until the key is
 // stored again; the warning line is the only trace of it.
-void execute(const QString &statement, const QVariantList &bindValues)
+void execute(const QSqlDatabase &db, const QString &statement, const QVariantList &bindValues)
 {
-    QSqlQuery query(QSqlDatabase::database(connectionNames[ProfilePrivate::ProfileDatabase]));
+    QSqlQuery query(db);
     if (query.prepare(statement)) {
         for (const QVariant &value : bindValues)
             query.addBindValue(value);
@@ -68,9 +78,47 @@ bool tornDown = false;
 
 std::atomic<quint64> ProfilePrivate::changes{0};
 
-bool ProfilePrivate::instanceTornDown()
+QSqlDatabase ProfilePrivate::dataDatabase(const char *caller)
 {
-    return tornDown;
+    if (tornDown) {
+        qCWarning(lcCore, "%s: no data database after the settings store was destroyed at exit",
+                  caller);
+        return QSqlDatabase();
+    }
+    const QSqlDatabase db = Profile::instance().dataDatabase();
+    if (!db.isValid())
+        qCWarning(lcCore, "%s: the settings store has no data database", caller);
+    return db;
+}
+
+namespace {
+
+std::mutex standardNamesMutex;
+const ProfilePrivate *standardNamesHolder = nullptr;
+
+} // namespace
+
+void ProfilePrivate::takeConnectionNames()
+{
+    const std::lock_guard<std::mutex> locker(standardNamesMutex);
+    static quint64 stores = 0;
+    ++stores;
+    const bool standard = !standardNamesHolder;
+    if (standard)
+        standardNamesHolder = this;
+    for (int database = 0; database < DatabaseCount; ++database)
+        connectionNames[database] = standard
+            ? standardConnectionNames[database]
+            : QStringLiteral("coagulation.core store %1 (%2)")
+                  .arg(stores)
+                  .arg(standardConnectionNames[database]);
+}
+
+void ProfilePrivate::releaseConnectionNames()
+{
+    const std::lock_guard<std::mutex> locker(standardNamesMutex);
+    if (standardNamesHolder == this)
+        standardNamesHolder = nullptr;
 }
 
 namespace {
@@ -106,22 +154,24 @@ void ProfilePrivate::warnIfUnstored(const char *function, const QString &key) co
 Profile::Profile(QObject *parent)
     : QObject(parent)
 {
-    init(QStringLiteral("profile.db"));
+    init(QStringLiteral("profile.db"), thread());
     showStartupProblems();
 }
 
 Profile::Profile(const QString &defaultProfileFile, QObject *parent)
     : QObject(parent)
 {
-    init(defaultProfileFile);
+    init(defaultProfileFile, thread());
     showStartupProblems();
 }
 
-Profile::Profile(const QString &defaultProfileFile, StartupProblems problems)
+// The process-wide store belongs to the application's thread even when a
+// worker thread asks for it first: that thread may end, and queued stores
+// need an event loop that runs until the application quits.
+Profile::Profile(ProcessWide)
 {
-    init(defaultProfileFile);
-    if (problems == ShowStartupProblems)
-        showStartupProblems();
+    const QCoreApplication *app = QCoreApplication::instance();
+    init(QStringLiteral("profile.db"), app ? app->thread() : thread());
 }
 
 Profile::Profile(std::unique_ptr<ProfilePrivate> &&dd)
@@ -133,6 +183,7 @@ Profile::~Profile()
     if (d) {
         d->setOpen(false);
         d->storePending();
+        d->releaseConnectionNames();
     }
     ProfilePrivate::changed();
 }
@@ -146,7 +197,7 @@ Profile &Profile::instance()
     if (!singleton) {
         // Published before any start-up problem is shown: the event loop of
         // that box may run code that asks for the store again.
-        singleton = new Profile(QStringLiteral("profile.db"), DeferStartupProblems);
+        singleton = new Profile(ProcessWide());
         std::atexit(&Profile::tearDownInstance);
         singleton->showStartupProblems();
     }
@@ -177,15 +228,27 @@ Profile &Profile::lateInstance()
     return *lateStore;
 }
 
-void Profile::init(const QString &defaultProfileFile)
+void Profile::init(const QString &defaultProfileFile, QThread *owner)
 {
     d.reset(new ProfilePrivate);
     d->workdir = QDir(QDir::currentPath());
-    d->owner = QThread::currentThread();
+    d->owner = owner;
     ProfilePrivate::changed(); // a new store at an address another may have had
     if (QCoreApplication *app = QCoreApplication::instance()) {
         d->languageWatcher.reset(new LanguageWatcher);
-        app->installEventFilter(d->languageWatcher.get());
+        if (QThread::currentThread() == app->thread()) {
+            app->installEventFilter(d->languageWatcher.get());
+        } else {
+            // An event filter must live in the thread of the object it
+            // watches, and is installed there.
+            d->languageWatcher->moveToThread(app->thread());
+            QMetaObject::invokeMethod(
+                app, [app, watcher = QPointer<QObject>(d->languageWatcher.get())] {
+                    if (watcher)
+                        app->installEventFilter(watcher);
+                },
+                Qt::QueuedConnection);
+        }
     }
 
     const SettingsFile settings;
@@ -207,10 +270,11 @@ void Profile::init(const QString &defaultProfileFile)
         return;
     }
 
+    d->takeConnectionNames();
     d->profileFile = home.filePath(profileName);
-    d->databaseFiles[ProfilePrivate::ProfileDatabase] = d->profileFile;
+    d->databaseFiles[ProfilePrivate::ProfileDatabase] = absolutePath(d->profileFile);
     const QSqlDatabase profileDb =
-        addConnection(connectionNames[ProfilePrivate::ProfileDatabase], d->profileFile);
+        addConnection(d->connectionNames[ProfilePrivate::ProfileDatabase], d->profileFile);
     if (!profileDb.isOpen())
         d->startupProblems
             << tr("无法加载配置文件 %1\n%2").arg(d->profileFile, profileDb.lastError().text());
@@ -232,17 +296,27 @@ void Profile::init(const QString &defaultProfileFile)
         {"db/syslog", ProfilePrivate::SyslogDatabase},
     };
     for (const auto &database : databases) {
-        const QString &name = connectionNames[database.database];
-        const QString path =
-            home.filePath(settings.value(QLatin1String(database.settingsKey), name).toString());
-        d->databaseFiles[database.database] = path;
-        const QSqlDatabase db = addConnection(name, path);
+        const QString path = home.filePath(
+            settings
+                .value(QLatin1String(database.settingsKey),
+                       standardConnectionNames[database.database])
+                .toString());
+        d->databaseFiles[database.database] = absolutePath(path);
+        const QSqlDatabase db = addConnection(d->connectionNames[database.database], path);
         if (!db.isOpen())
             d->startupProblems << tr("无法打开数据库文件 %1").arg(path);
         if (db.tables().isEmpty())
             d->startupProblems << tr("错误的数据库文件 %1").arg(path);
     }
 
+    // Connections and queued stores go to the owner (see ProcessWide).
+    if (owner != QThread::currentThread()) {
+        for (const QString &name : d->connectionNames) {
+            if (QSqlDriver *driver = QSqlDatabase::database(name, false).driver())
+                driver->moveToThread(owner);
+        }
+        moveToThread(owner);
+    }
     connect(this, &Profile::valueChanged, this, &Profile::saveValue);
     connect(this, &Profile::keyRemoved, this, &Profile::removeKey);
     // Stores still queued when the event loop ends would otherwise be lost.
@@ -353,7 +427,7 @@ QSqlDatabase Profile::connection(int database) const
         return QSqlDatabase();
     }
     if (QThread::currentThread() == d->owner || d->databaseFiles[database].isEmpty())
-        return QSqlDatabase::database(connectionNames[database]);
+        return QSqlDatabase::database(d->connectionNames[database]);
     return ThreadConnections::connection(d->databaseFiles[database]);
 }
 
@@ -404,7 +478,8 @@ void ProfilePrivate::store(const QString &key)
         pending.erase(it);
     }
     if (!latest.isValid()) {
-        execute(QStringLiteral("delete from profile where name = ?"), {key});
+        execute(QSqlDatabase::database(connectionNames[ProfileDatabase]),
+                QStringLiteral("delete from profile where name = ?"), {key});
         return;
     }
     const QVariant stored = StoredValue::encode(latest);
@@ -415,7 +490,8 @@ void ProfilePrivate::store(const QString &key)
                    .arg(key, QLatin1String(latest.typeName()));
         return;
     }
-    execute(QStringLiteral("insert or replace into profile (name, value) values(?,?)"),
+    execute(QSqlDatabase::database(connectionNames[ProfileDatabase]),
+            QStringLiteral("insert or replace into profile (name, value) values(?,?)"),
             {key, stored});
 }
 

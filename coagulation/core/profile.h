@@ -107,7 +107,13 @@ class CORE_EXPORT Profile : public QObject
     Q_OBJECT
 
 public:
-    /** A store of its own, started at once as instance() starts its store. */
+    /**
+     * A store of its own, started at once as instance() starts its store and
+     * owned by the calling thread. While another store is alive and holds
+     * the connection names "profile.db" and so on, this one registers its
+     * connections under names of its own (see database()), so that neither
+     * store writes through the other's files.
+     */
     explicit Profile(QObject *parent = nullptr);
     /** As above, with @p defaultProfileFile in place of "profile.db". */
     explicit Profile(const QString &defaultProfileFile, QObject *parent = nullptr);
@@ -116,7 +122,10 @@ public:
     /**
      * The process-wide store. The first call, made from the user-interface
      * thread after the application object exists, runs start-up (and may
-     * show its boxes); the store is destroyed at process exit, after it has
+     * show its boxes). Made from a worker thread instead, it runs start-up
+     * there, writes the start-up problems to the warning channel, and hands
+     * the store and its connections to the application's thread, which owns
+     * them from then on. The store is destroyed at process exit, after it has
      * written what is still queued. The store is in place before any
      * start-up problem is shown, so a call made while such a box is open
      * gets the same store. A call made later during exit (from another
@@ -150,7 +159,7 @@ public:
 
     /**
      * @name Database connections
-     * The thread that ran start-up gets the four named connections. Any
+     * The thread that owns the store gets the four named connections. Any
      * other thread gets a connection of its own to the same file, opened on
      * its first use and closed and removed when that thread finishes;
      * concurrent writers wait for each other up to the busy time-out (30 s).
@@ -199,13 +208,14 @@ private Q_SLOTS:
     void removeKey(const QString &key);
 
 private:
-    enum StartupProblems { ShowStartupProblems, DeferStartupProblems };
-    Profile(const QString &defaultProfileFile, StartupProblems problems);
+    struct ProcessWide
+    { };
+    explicit Profile(ProcessWide);
     explicit Profile(std::unique_ptr<ProfilePrivate> &&dd);
     static void tearDownInstance();
     static Profile &lateInstance();
 
-    void init(const QString &defaultProfileFile);
+    void init(const QString &defaultProfileFile, QThread *owner);
     void showStartupProblems();
     QSqlDatabase connection(int database) const;
     template<typename T>

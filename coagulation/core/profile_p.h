@@ -20,9 +20,11 @@ class ProfilePrivate
 public:
     enum Database { ProfileDatabase, DataDatabase, QcDatabase, SyslogDatabase, DatabaseCount };
 
-    // True once the process-wide store has been destroyed at exit: library
-    // code that would reach a database refuses to from then on.
-    static bool instanceTornDown();
+    // The process-wide store's data database for the library's own queries,
+    // or an invalid connection after a warning line naming @p caller. A query
+    // handed an invalid connection would use the application's default one,
+    // a database of its own.
+    static QSqlDatabase dataDatabase(const char *caller);
 
     // Counts every change of any store's values and every change of the
     // application's translators; callers keep what they derived from the
@@ -50,6 +52,12 @@ public:
     // The warning line of a persisted change that cannot be stored any more.
     void warnIfUnstored(const char *function, const QString &key) const;
 
+    // Takes the four connection names callers know ("profile.db" and so on)
+    // if no other living store holds them, or names of this store's own, so
+    // that a second store cannot take over the connections of the first.
+    void takeConnectionNames();
+    void releaseConnectionNames();
+
     // Writes the key's latest persisted change, if one is still pending.
     void store(const QString &key);
     // Writes every change still pending (only in the owning thread).
@@ -70,6 +78,7 @@ public:
     mutable std::shared_mutex lock;
 
     QThread *owner = nullptr; // the thread that registered the connections
+    QString connectionNames[DatabaseCount];
     QString databaseFiles[DatabaseCount]; // empty for a connection not registered
     QStringList startupProblems; // shown once the store is in place
     bool late = false; // serves calls made after the store was destroyed at exit

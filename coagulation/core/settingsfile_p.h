@@ -7,14 +7,14 @@
 
 #include <QtCore/QSettings>
 
-// settings.ini in the current directory, read as UTF-8 by both builds. Qt 5
-// would read its bytes as Latin-1, garbling a Chinese company name or path;
-// Qt 6 reads UTF-8 anyway.
+// settings.ini (by default the one in the current directory), read as UTF-8
+// by both builds. Qt 5 would read its bytes as Latin-1, garbling a Chinese
+// company name or path; Qt 6 reads UTF-8 anyway.
 class SettingsFile : public QSettings
 {
 public:
-    SettingsFile()
-        : QSettings(QStringLiteral("settings.ini"), QSettings::IniFormat)
+    explicit SettingsFile(const QString &file = QStringLiteral("settings.ini"))
+        : QSettings(file, QSettings::IniFormat)
     {
 #if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
         setIniCodec("UTF-8");

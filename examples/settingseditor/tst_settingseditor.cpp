@@ -320,6 +320,9 @@ void tst_SettingsEditor::layOut_data()
     QTest::newRow("named in settings.ini")
         << QStringList() << "site/clinic.db" << QStringList{"site/clinic.db", "data.db"}
         << QStringList{"profile.db"};
+    QTest::newRow("named in Chinese")
+        << QStringList() << "配置.db" << QStringList{"配置.db", "data.db"}
+        << QStringList{"profile.db"};
 }
 
 void tst_SettingsEditor::layOut()
@@ -332,8 +335,10 @@ void tst_SettingsEditor::layOut()
     TestInstallation dir;
     for (const QString &file : present)
         QVERIFY(dir.createDatabase(file, QFileInfo(file).completeBaseName()));
+    // As a text editor saves it: UTF-8, no escapes.
     if (!profileName.isEmpty())
-        QVERIFY(dir.writeSettings({{QStringLiteral("db/profile"), profileName}}));
+        QVERIFY(dir.writeFile(QStringLiteral("settings.ini"),
+                              "[db]\nprofile=" + profileName.toUtf8() + '\n'));
     dir.enter();
 
     // A second run finds the installation and changes nothing.

@@ -112,6 +112,42 @@ static int storeAfterEventLoop()
     return 0;
 }
 
+// The instrument thread starts the store (it numbers a sample before the user
+// interface has asked for a setting) and ends; the application changes its
+// current directory (a file dialog), sets a setting, and another worker saves
+// a curve.
+static int workerStartsStore(const QString &elsewhere)
+{
+    auto saveCurve = [] {
+        ClotCurve curve;
+        curve.append(0.0, 0.1, {1000.0, 1001.0});
+        print(QStringLiteral("stored=%1").arg(curve.store(nextSampleNo(QDate(2026, 12, 7)),
+                                                          QStringLiteral("PT"), 1)));
+    };
+    std::thread(saveCurve).join();
+    QDir::setCurrent(elsewhere);
+    Profile::instance().set_hospital(QStringLiteral("County Hospital"));
+    std::thread(saveCurve).join();
+    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    return QCoreApplication::exec();
+}
+
+// A store of the application's own beside the process-wide one.
+static int twoStores()
+{
+    Profile &shared = Profile::instance();
+    {
+        Profile own(QStringLiteral("other.db"));
+        own.setValue(QStringLiteral("own"), 1);
+        shared.setValue(QStringLiteral("shared"), 2);
+        print(QStringLiteral("own=%1").arg(own.database().databaseName()));
+    }
+    shared.setValue(QStringLiteral("shared later"), 3);
+    print(QStringLiteral("shared=%1 %2")
+              .arg(shared.database().connectionName(), shared.database().databaseName()));
+    return 0;
+}
+
 static int writeValues()
 {
     MessageBoxAnswerer answerer;
@@ -178,6 +214,8 @@ private slots:
     void storeAfterEventLoop();
     void headlessTool();
     void scriptBeforeApplication();
+    void workerStartsStore();
+    void secondStore();
 
 private:
     struct Outcome
@@ -230,8 +268,8 @@ void tst_ProcessLife::storeUsedAtExit()
     const Outcome outcome = run(inst, "exit");
     QVERIFY2(outcome.exitCode == 0, qPrintable(outcome.errors));
     QCOMPARE(outcome.output, (QStringList{"prefix=EM", "cell=12.5", "sample=1", "session saved"}));
-    for (const char *refused : {"nextSampleNo: no sample number", "\"session\" is not stored",
-                                "ClotCurve::save: no curve storage"})
+    for (const char *refused : {"nextSampleNo: no data database", "\"session\" is not stored",
+                                "ClotCurve::save: no data database"})
         QVERIFY2(outcome.errors.contains(QLatin1String(refused)), refused);
     QCOMPARE(
         inst.query(QStringLiteral("profile.db"),
@@ -288,6 +326,39 @@ void tst_ProcessLife::scriptBeforeApplication()
     QCOMPARE(outcome.output, QStringList{"eval=0 load=0 warnings=2"});
 }
 
+void tst_ProcessLife::workerStartsStore()
+{
+    TestInstallation inst;
+    QVERIFY(inst.create());
+    QVERIFY(QDir().mkpath(inst.filePath(QStringLiteral("elsewhere"))));
+    const Outcome outcome = run(inst, "workerfirst");
+    QVERIFY2(outcome.exitCode == 0, qPrintable(outcome.errors));
+    QCOMPARE(outcome.output, (QStringList{"stored=1", "stored=1"}));
+    QCOMPARE(inst.query(QStringLiteral("profile.db"),
+                        QStringLiteral("select value from profile where name = 'hospital'")),
+             (QList<QVariantList>{{QStringLiteral("County Hospital")}}));
+    QCOMPARE(inst.query(QStringLiteral("data.db"), QStringLiteral("select count(*) from curve")),
+             (QList<QVariantList>{{2}}));
+    QVERIFY(!QFileInfo::exists(inst.filePath(QStringLiteral("elsewhere/data.db"))));
+    QVERIFY2(!outcome.errors.contains(QLatin1String("thread")), qPrintable(outcome.errors));
+}
+
+void tst_ProcessLife::secondStore()
+{
+    TestInstallation inst;
+    QVERIFY(inst.create());
+    QVERIFY(inst.createDatabase(QStringLiteral("other.db"), QStringLiteral("profile")));
+    const Outcome outcome = run(inst, "twostores");
+    QVERIFY2(outcome.exitCode == 0, qPrintable(outcome.errors));
+    QCOMPARE(outcome.output,
+             (QStringList{"own=./other.db", "shared=profile.db ./profile.db"}));
+    const QString keys = QStringLiteral("select name from profile order by name");
+    QCOMPARE(inst.query(QStringLiteral("profile.db"), keys),
+             (QList<QVariantList>{{QStringLiteral("shared")}, {QStringLiteral("shared later")}}));
+    QCOMPARE(inst.query(QStringLiteral("other.db"), keys),
+             QList<QVariantList>{{QStringLiteral("own")}});
+}
+
 int main(int argc, char **argv)
 {
     const QByteArray child = qgetenv(childVariable);
@@ -302,6 +373,10 @@ int main(int argc, char **argv)
         return storeUsedAtExit();
     if (child == "afterloop")
         return storeAfterEventLoop();
+    if (child == "workerfirst")
+        return workerStartsStore(QStringLiteral("elsewhere"));
+    if (child == "twostores")
+        return twoStores();
     if (child == "write")
         return writeValues();
     if (child == "read")
