@@ -3,11 +3,11 @@
 #include "settingsfile_p.h"
 
 #include <QtCore/QAtomicInteger>
+#include <QtCore/QCoreApplication>
 #include <QtCore/QDir>
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
 #include <QtCore/QRegularExpression>
-#include <QtCore/QSaveFile>
 #include <QtSql/QSqlDatabase>
 #include <QtSql/QSqlError>
 #include <QtSql/QSqlQuery>
@@ -49,6 +49,28 @@ const char settingsTemplate[] =
     "; Base names of the translation files in loading order, comma-separated;\n"
     "; when given, replaces the default list qt, kr and the company's file.\n"
     ";translations=qt,kr\n";
+
+// A name beside @p file for building it, unique among the set-up runs of
+// this machine.
+QString buildingName(const QString &file)
+{
+    static QAtomicInteger<quint32> counter;
+    return QStringLiteral("%1.%2-%3.new")
+        .arg(file)
+        .arg(QCoreApplication::applicationPid())
+        .arg(counter.fetchAndAddRelaxed(1));
+}
+
+// Moves a file built under buildingName() into place unless a file is there
+// by then: another set-up run got there first, and what exists is kept. So
+// an application starting meanwhile never opens a half-made file.
+bool moveIntoPlace(const QString &building, const QString &file, QString *error)
+{
+    if (QFile::rename(building, file))
+        return true;
+    QFile::remove(building);
+    return QFileInfo::exists(file) || fail(error, QStringLiteral("cannot create %1").arg(file));
+}
 
 } // namespace
 
@@ -110,9 +132,15 @@ bool Installation::layOut(const QString &directory, QString *error)
 
     const QString settingsFile = dir.filePath(QStringLiteral("settings.ini"));
     if (!QFileInfo::exists(settingsFile)) {
-        QSaveFile out(settingsFile);
-        if (!out.open(QIODevice::WriteOnly) || out.write(settingsTemplate) < 0 || !out.commit())
+        QFile out(buildingName(settingsFile));
+        if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly) || out.write(settingsTemplate) < 0
+            || !out.flush()) {
+            out.remove();
             return fail(error, QStringLiteral("%1: %2").arg(settingsFile, out.errorString()));
+        }
+        out.close();
+        if (!moveIntoPlace(out.fileName(), settingsFile, error))
+            return false;
     }
 
     // The names settings.ini gives, joined to the directory as start-up joins
@@ -126,7 +154,14 @@ bool Installation::layOut(const QString &directory, QString *error)
             continue;
         if (!QDir().mkpath(QFileInfo(file).path()))
             return fail(error, QStringLiteral("cannot create the directory of %1").arg(file));
-        if (!createDatabase(file, schema, error))
+        const QString building = buildingName(file);
+        if (!createDatabase(building, schema, error)) {
+            QFile::remove(building);
+            if (error)
+                error->replace(building, file);
+            return false;
+        }
+        if (!moveIntoPlace(building, file, error))
             return false;
     }
     return true;

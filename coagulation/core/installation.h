@@ -40,8 +40,10 @@ public:
      * with every key documented in a comment, then each of the four
      * databases under the name settings.ini gives it. Nothing that exists is
      * touched: an existing settings.ini is kept and read, an existing
-     * database file is left as it is. False, with the cause in @p error, on
-     * a failure.
+     * database file is left as it is. Each file is made under a temporary
+     * name and moved into place whole, so set-up runs at the same time (or
+     * an application starting meanwhile) never see a half-made file. False,
+     * with the cause in @p error, on a failure.
      */
     static bool layOut(const QString &directory, QString *error = nullptr);
 };

@@ -19,7 +19,10 @@
 #include <QtWidgets/QAction>
 #endif
 
+#include <atomic>
 #include <memory>
+#include <thread>
+#include <vector>
 
 class tst_SettingsEditor : public QObject
 {
@@ -42,6 +45,7 @@ private slots:
 
     void layOut_data();
     void layOut();
+    void layOutConcurrently();
 
     void translationFound_data();
     void translationFound();
@@ -353,6 +357,36 @@ void tst_SettingsEditor::layOut()
     }
     for (const QString &file : absent)
         QVERIFY2(!QFileInfo::exists(dir.filePath(file)), qPrintable(file));
+}
+
+// Two installers, or an installer and the application's first start, at
+// the same moment: every run succeeds and every file is whole.
+void tst_SettingsEditor::layOutConcurrently()
+{
+    TestInstallation dir;
+    const QString site = dir.filePath(QStringLiteral("site"));
+    std::atomic<int> ready{0};
+    std::atomic<int> failures{0};
+    std::vector<std::thread> runs;
+    for (int run = 0; run < 4; ++run) {
+        runs.emplace_back([&] {
+            for (++ready; ready < 4;)
+                std::this_thread::yield();
+            if (!Installation::layOut(site))
+                ++failures;
+        });
+    }
+    for (std::thread &run : runs)
+        run.join();
+    QCOMPARE(failures.load(), 0);
+    QCOMPARE(QDir(site).entryList(QDir::Files),
+             (QStringList{"data.db", "profile.db", "qc.db", "settings.ini", "syslog.db"}));
+    for (const QString &file : TestInstallation::databaseFiles()) {
+        const QList<QVariantList> tables =
+            dir.query(QStringLiteral("site/") + file,
+                      QStringLiteral("select count(*) from sqlite_master where type = 'table'"));
+        QVERIFY2(!tables.isEmpty() && tables.first().first().toInt() > 0, qPrintable(file));
+    }
 }
 
 // An installation in "site" whose settings.ini names a language.
