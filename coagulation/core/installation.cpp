@@ -12,6 +12,15 @@
 #include <QtSql/QSqlError>
 #include <QtSql/QSqlQuery>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 bool fail(QString *error, const QString &text)
@@ -61,12 +70,38 @@ QString buildingName(const QString &file)
         .arg(counter.fetchAndAddRelaxed(1));
 }
 
+// A rename that fails when the target exists, in one step. QFile::rename
+// checks first and, when the system then refuses, copies over the target.
+bool renameWithoutReplacing(const QString &from, const QString &to)
+{
+#ifdef Q_OS_WIN
+    return MoveFileExW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(from).utf16()),
+                       reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(to).utf16()),
+                       MOVEFILE_WRITE_THROUGH);
+#else
+    const QByteArray source = QFile::encodeName(from);
+    const QByteArray target = QFile::encodeName(to);
+#ifdef RENAME_NOREPLACE
+    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE)
+        == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+#endif
+    // A link is made only under a free name.
+    if (::link(source.constData(), target.constData()) != 0)
+        return false;
+    ::unlink(source.constData());
+    return true;
+#endif
+}
+
 // Moves a file built under buildingName() into place unless a file is there
 // by then: another set-up run got there first, and what exists is kept. So
 // an application starting meanwhile never opens a half-made file.
 bool moveIntoPlace(const QString &building, const QString &file, QString *error)
 {
-    if (QFile::rename(building, file))
+    if (renameWithoutReplacing(building, file))
         return true;
     QFile::remove(building);
     return QFileInfo::exists(file) || fail(error, QStringLiteral("cannot create %1").arg(file));
@@ -135,8 +170,9 @@ bool Installation::layOut(const QString &directory, QString *error)
         QFile out(buildingName(settingsFile));
         if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly) || out.write(settingsTemplate) < 0
             || !out.flush()) {
+            const QString cause = out.errorString();
             out.remove();
-            return fail(error, QStringLiteral("%1: %2").arg(settingsFile, out.errorString()));
+            return fail(error, QStringLiteral("%1: %2").arg(settingsFile, cause));
         }
         out.close();
         if (!moveIntoPlace(out.fileName(), settingsFile, error))
@@ -144,13 +180,20 @@ bool Installation::layOut(const QString &directory, QString *error)
     }
 
     // The names settings.ini gives, joined to the directory as start-up joins
-    // them to the one where it finds the profile database.
+    // them to the one where it finds the profile database. The profile
+    // database goes last: an application that finds it starts on the others,
+    // and would make empty files of any still missing.
     const SettingsFile settings(settingsFile);
-    for (const QString &schema : schemas()) {
+    QStringList order = schemas();
+    order.move(order.indexOf(QStringLiteral("profile")), order.size() - 1);
+    for (const QString &schema : qAsConst(order)) {
         const QString file = dir.filePath(
             settings.value(QStringLiteral("db/") + schema, schema + QStringLiteral(".db"))
                 .toString());
-        if (QFileInfo::exists(file))
+        const QFileInfo existing(file);
+        if (existing.isDir())
+            return fail(error, QStringLiteral("%1 is a directory").arg(file));
+        if (existing.exists())
             continue;
         if (!QDir().mkpath(QFileInfo(file).path()))
             return fail(error, QStringLiteral("cannot create the directory of %1").arg(file));

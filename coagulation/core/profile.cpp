@@ -69,10 +69,13 @@ void execute(const QSqlDatabase &db, const QString &statement, const QVariantLis
 // The process-wide store. Its exit handler is registered once start-up has
 // run, that is after Qt's SQL registry came into being, so it runs before
 // that registry goes away and can still write what is queued.
-Profile *singleton = nullptr;
+std::atomic<Profile *> singleton{nullptr};
+std::atomic<bool> tornDown{false};
+// Held while the store is made, so that first calls from two threads at once
+// make one store; not while its start-up problems are shown.
+std::mutex startMutex;
 Profile *lateStore = nullptr; // never destroyed: it must outlive every exit handler
 QHash<QString, QVariant> finalValues;
-bool tornDown = false;
 
 } // namespace
 
@@ -117,8 +120,17 @@ void ProfilePrivate::takeConnectionNames()
 void ProfilePrivate::releaseConnectionNames()
 {
     const std::lock_guard<std::mutex> locker(standardNamesMutex);
-    if (standardNamesHolder == this)
+    if (standardNamesHolder == this) {
+        // Callers may still reach these by name, as they always could.
         standardNamesHolder = nullptr;
+        return;
+    }
+    // Names nobody else knows: a store made and destroyed again and again
+    // must not keep a file open for each.
+    for (const QString &name : connectionNames) {
+        if (!name.isEmpty())
+            QSqlDatabase::removeDatabase(name);
+    }
 }
 
 namespace {
@@ -171,7 +183,17 @@ Profile::Profile(const QString &defaultProfileFile, QObject *parent)
 Profile::Profile(ProcessWide)
 {
     const QCoreApplication *app = QCoreApplication::instance();
-    init(QStringLiteral("profile.db"), app ? app->thread() : thread());
+    QThread *owner = app ? app->thread() : thread();
+    init(QStringLiteral("profile.db"), owner);
+    if (owner != thread()) {
+        for (const QString &name : d->connectionNames) {
+            if (name.isEmpty())
+                continue; // start-up registered nothing
+            if (QSqlDriver *driver = QSqlDatabase::database(name, false).driver())
+                driver->moveToThread(owner);
+        }
+        moveToThread(owner);
+    }
 }
 
 Profile::Profile(std::unique_ptr<ProfilePrivate> &&dd)
@@ -190,26 +212,38 @@ Profile::~Profile()
 
 Profile &Profile::instance()
 {
-    if (Q_UNLIKELY(tornDown))
-        return lateInstance();
-    // Not guarded against two first calls at once: the user-interface thread
-    // makes the first call before anyone else uses the store.
-    if (!singleton) {
+    if (Profile *store = singleton.load(std::memory_order_acquire))
+        return *store;
+    Profile *made = nullptr;
+    {
+        const std::lock_guard<std::mutex> locker(startMutex);
+        if (Profile *store = singleton.load(std::memory_order_acquire))
+            return *store;
+        if (Q_UNLIKELY(tornDown))
+            return lateInstance();
+        made = new Profile(ProcessWide());
         // Published before any start-up problem is shown: the event loop of
         // that box may run code that asks for the store again.
-        singleton = new Profile(ProcessWide());
+        singleton.store(made, std::memory_order_release);
         std::atexit(&Profile::tearDownInstance);
-        singleton->showStartupProblems();
     }
-    return *singleton;
+    made->showStartupProblems();
+    return *made;
 }
 
 void Profile::tearDownInstance()
 {
-    Profile *store = singleton;
-    finalValues = store->d->values;
-    tornDown = true;
-    singleton = nullptr;
+    Profile *store = nullptr;
+    {
+        const std::lock_guard<std::mutex> locker(startMutex);
+        store = singleton.load();
+        {
+            const ReadLocker valuesLocker(store->d->lock);
+            finalValues = store->d->values;
+        }
+        tornDown = true;
+        singleton.store(nullptr);
+    }
     delete store;
 }
 
@@ -309,14 +343,6 @@ void Profile::init(const QString &defaultProfileFile, QThread *owner)
             d->startupProblems << tr("错误的数据库文件 %1").arg(path);
     }
 
-    // Connections and queued stores go to the owner (see ProcessWide).
-    if (owner != QThread::currentThread()) {
-        for (const QString &name : d->connectionNames) {
-            if (QSqlDriver *driver = QSqlDatabase::database(name, false).driver())
-                driver->moveToThread(owner);
-        }
-        moveToThread(owner);
-    }
     connect(this, &Profile::valueChanged, this, &Profile::saveValue);
     connect(this, &Profile::keyRemoved, this, &Profile::removeKey);
     // Stores still queued when the event loop ends would otherwise be lost.

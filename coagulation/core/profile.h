@@ -125,7 +125,8 @@ public:
      * show its boxes). Made from a worker thread instead, it runs start-up
      * there, writes the start-up problems to the warning channel, and hands
      * the store and its connections to the application's thread, which owns
-     * them from then on. The store is destroyed at process exit, after it has
+     * them from then on. First calls from several threads at once make one
+     * store. The store is destroyed at process exit, after it has
      * written what is still queued. The store is in place before any
      * start-up problem is shown, so a call made while such a box is open
      * gets the same store. A call made later during exit (from another

@@ -46,6 +46,7 @@ private slots:
     void layOut_data();
     void layOut();
     void layOutConcurrently();
+    void layOutFailsBeforeProfile();
 
     void translationFound_data();
     void translationFound();
@@ -387,6 +388,20 @@ void tst_SettingsEditor::layOutConcurrently()
                       QStringLiteral("select count(*) from sqlite_master where type = 'table'"));
         QVERIFY2(!tables.isEmpty() && tables.first().first().toInt() > 0, qPrintable(file));
     }
+}
+
+// A set-up run that fails part way leaves no profile database: an application
+// that finds one takes the installation for complete.
+void tst_SettingsEditor::layOutFailsBeforeProfile()
+{
+    TestInstallation dir;
+    QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("site/data.db"))));
+    QString error;
+    QVERIFY(!Installation::layOut(dir.filePath(QStringLiteral("site")), &error));
+    QVERIFY2(error.endsWith(QLatin1String("data.db is a directory")), qPrintable(error));
+    QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("site/profile.db"))));
+    QCOMPARE(QDir(dir.filePath(QStringLiteral("site"))).entryList(QDir::Files),
+             QStringList{"settings.ini"});
 }
 
 // An installation in "site" whose settings.ini names a language.

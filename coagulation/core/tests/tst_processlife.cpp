@@ -15,8 +15,10 @@
 #include <QtTest/QtTest>
 #include <QtWidgets/QApplication>
 
+#include <atomic>
 #include <cstdio>
 #include <thread>
+#include <vector>
 
 static const char childVariable[] = "PROCESS_LIFE_CHILD";
 
@@ -132,6 +134,39 @@ static int workerStartsStore(const QString &elsewhere)
     return QCoreApplication::exec();
 }
 
+// The same on an installation without a profile database: start-up ends at
+// once, and the store still goes to the application's thread.
+static int workerStartsBrokenStore()
+{
+    std::thread([] { Profile::instance(); }).join();
+    print(QStringLiteral("owned by the application's thread=%1")
+              .arg(Profile::instance().thread() == qApp->thread()));
+    return 0;
+}
+
+// Instrument threads that all ask for the store first, at the same moment.
+static int racingFirstCalls()
+{
+    WarningCapture warnings;
+    constexpr int threads = 4;
+    std::atomic<int> ready{0};
+    Profile *stores[threads] = {};
+    std::vector<std::thread> workers;
+    for (int i = 0; i < threads; ++i) {
+        workers.emplace_back([&, i] {
+            for (++ready; ready < threads;)
+                std::this_thread::yield();
+            stores[i] = &Profile::instance();
+        });
+    }
+    for (std::thread &worker : workers)
+        worker.join();
+    print(QStringLiteral("stores=%1 duplicates=%2")
+              .arg(QSet<Profile *>(std::begin(stores), std::end(stores)).size())
+              .arg(warnings.linesContaining(QStringLiteral("duplicate connection")).size()));
+    return 0;
+}
+
 // A store of the application's own beside the process-wide one.
 static int twoStores()
 {
@@ -145,6 +180,11 @@ static int twoStores()
     shared.setValue(QStringLiteral("shared later"), 3);
     print(QStringLiteral("shared=%1 %2")
               .arg(shared.database().connectionName(), shared.database().databaseName()));
+    // Stores made and destroyed again and again keep no connection open.
+    const int before = QSqlDatabase::connectionNames().size();
+    for (int i = 0; i < 50; ++i)
+        Profile(QStringLiteral("other.db")).setValue(QStringLiteral("own"), i);
+    print(QStringLiteral("connections added=%1").arg(QSqlDatabase::connectionNames().size() - before));
     return 0;
 }
 
@@ -216,6 +256,8 @@ private slots:
     void scriptBeforeApplication();
     void workerStartsStore();
     void secondStore();
+    void racingFirstCalls();
+    void workerStartsBrokenStore();
 
 private:
     struct Outcome
@@ -351,12 +393,36 @@ void tst_ProcessLife::secondStore()
     const Outcome outcome = run(inst, "twostores");
     QVERIFY2(outcome.exitCode == 0, qPrintable(outcome.errors));
     QCOMPARE(outcome.output,
-             (QStringList{"own=./other.db", "shared=profile.db ./profile.db"}));
+             (QStringList{"own=./other.db", "shared=profile.db ./profile.db",
+                          "connections added=0"}));
     const QString keys = QStringLiteral("select name from profile order by name");
     QCOMPARE(inst.query(QStringLiteral("profile.db"), keys),
              (QList<QVariantList>{{QStringLiteral("shared")}, {QStringLiteral("shared later")}}));
-    QCOMPARE(inst.query(QStringLiteral("other.db"), keys),
-             QList<QVariantList>{{QStringLiteral("own")}});
+    QCOMPARE(inst.query(QStringLiteral("other.db"),
+                        QStringLiteral("select name, value from profile")),
+             (QList<QVariantList>{{QStringLiteral("own"), 49}}));
+}
+
+void tst_ProcessLife::racingFirstCalls()
+{
+    TestInstallation inst;
+    QVERIFY(inst.create());
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        const Outcome outcome = run(inst, "racing");
+        QVERIFY2(outcome.exitCode == 0, qPrintable(outcome.errors));
+        QCOMPARE(outcome.output, QStringList{"stores=1 duplicates=0"});
+    }
+}
+
+void tst_ProcessLife::workerStartsBrokenStore()
+{
+    TestInstallation inst;
+    QVERIFY(inst.create(QString(), {QStringLiteral("profile.db")}));
+    const Outcome outcome = run(inst, "workerfirst broken");
+    QVERIFY2(outcome.exitCode == 0, qPrintable(outcome.errors));
+    QCOMPARE(outcome.output, QStringList{"owned by the application's thread=1"});
+    QVERIFY2(outcome.errors.contains(QStringLiteral("找不到配置文件 profile.db")),
+             qPrintable(outcome.errors));
 }
 
 int main(int argc, char **argv)
@@ -375,6 +441,10 @@ int main(int argc, char **argv)
         return storeAfterEventLoop();
     if (child == "workerfirst")
         return workerStartsStore(QStringLiteral("elsewhere"));
+    if (child == "workerfirst broken")
+        return workerStartsBrokenStore();
+    if (child == "racing")
+        return racingFirstCalls();
     if (child == "twostores")
         return twoStores();
     if (child == "write")
