@@ -66,9 +66,9 @@ ClotCurve ClotCurve::load(int patientId, const QString &item, int version, bool 
     QSqlQuery query(db);
     // Saving twice under one version keeps both rows; the later one counts.
     if (!select(query,
-                   QStringLiteral("select curve from curve where patientId = ? and item = ? "
-                                  "and version = ? order by rowid desc limit 1"),
-                   {patientId, item, version})
+                QStringLiteral("select curve from curve where patientId = ? and item = ? "
+                               "and version = ? order by rowid desc limit 1"),
+                {patientId, item, version})
         || !query.next())
         return ClotCurve();
     return fromBuffer(query.value(0).toByteArray(), ok);
@@ -81,8 +81,8 @@ int ClotCurve::latestVersion(int patientId, const QString &item)
         return 0;
     QSqlQuery query(db);
     if (!select(query,
-            QStringLiteral("select max(version) from curve where patientId = ? and item = ?"),
-            {patientId, item})
+                QStringLiteral("select max(version) from curve where patientId = ? and item = ?"),
+                {patientId, item})
         || !query.next())
         return 0;
     return query.value(0).toInt();

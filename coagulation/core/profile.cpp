@@ -110,11 +110,10 @@ void ProfilePrivate::takeConnectionNames()
     if (standard)
         standardNamesHolder = this;
     for (int database = 0; database < DatabaseCount; ++database)
-        connectionNames[database] = standard
-            ? standardConnectionNames[database]
-            : QStringLiteral("coagulation.core store %1 (%2)")
-                  .arg(stores)
-                  .arg(standardConnectionNames[database]);
+        connectionNames[database] = standard ? standardConnectionNames[database]
+                                             : QStringLiteral("coagulation.core store %1 (%2)")
+                                                   .arg(stores)
+                                                   .arg(standardConnectionNames[database]);
 }
 
 void ProfilePrivate::releaseConnectionNames()
@@ -277,7 +276,8 @@ void Profile::init(const QString &defaultProfileFile, QThread *owner)
             // watches, and is installed there.
             d->languageWatcher->moveToThread(app->thread());
             QMetaObject::invokeMethod(
-                app, [app, watcher = QPointer<QObject>(d->languageWatcher.get())] {
+                app,
+                [app, watcher = QPointer<QObject>(d->languageWatcher.get())] {
                     if (watcher)
                         app->installEventFilter(watcher);
                 },
@@ -330,11 +330,10 @@ void Profile::init(const QString &defaultProfileFile, QThread *owner)
         {"db/syslog", ProfilePrivate::SyslogDatabase},
     };
     for (const auto &database : databases) {
-        const QString path = home.filePath(
-            settings
-                .value(QLatin1String(database.settingsKey),
-                       standardConnectionNames[database.database])
-                .toString());
+        const QString path = home.filePath(settings
+                                               .value(QLatin1String(database.settingsKey),
+                                                      standardConnectionNames[database.database])
+                                               .toString());
         d->databaseFiles[database.database] = absolutePath(path);
         const QSqlDatabase db = addConnection(d->connectionNames[database.database], path);
         if (!db.isOpen())

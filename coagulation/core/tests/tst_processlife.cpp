@@ -123,8 +123,8 @@ static int workerStartsStore(const QString &elsewhere)
     auto saveCurve = [] {
         ClotCurve curve;
         curve.append(0.0, 0.1, {1000.0, 1001.0});
-        print(QStringLiteral("stored=%1").arg(curve.store(nextSampleNo(QDate(2026, 12, 7)),
-                                                          QStringLiteral("PT"), 1)));
+        print(QStringLiteral("stored=%1")
+                  .arg(curve.store(nextSampleNo(QDate(2026, 12, 7)), QStringLiteral("PT"), 1)));
     };
     std::thread(saveCurve).join();
     QDir::setCurrent(elsewhere);
@@ -184,7 +184,8 @@ static int twoStores()
     const int before = QSqlDatabase::connectionNames().size();
     for (int i = 0; i < 50; ++i)
         Profile(QStringLiteral("other.db")).setValue(QStringLiteral("own"), i);
-    print(QStringLiteral("connections added=%1").arg(QSqlDatabase::connectionNames().size() - before));
+    print(QStringLiteral("connections added=%1")
+              .arg(QSqlDatabase::connectionNames().size() - before));
     return 0;
 }
 
@@ -392,15 +393,15 @@ void tst_ProcessLife::secondStore()
     QVERIFY(inst.createDatabase(QStringLiteral("other.db"), QStringLiteral("profile")));
     const Outcome outcome = run(inst, "twostores");
     QVERIFY2(outcome.exitCode == 0, qPrintable(outcome.errors));
-    QCOMPARE(outcome.output,
-             (QStringList{"own=./other.db", "shared=profile.db ./profile.db",
-                          "connections added=0"}));
+    QCOMPARE(
+        outcome.output,
+        (QStringList{"own=./other.db", "shared=profile.db ./profile.db", "connections added=0"}));
     const QString keys = QStringLiteral("select name from profile order by name");
     QCOMPARE(inst.query(QStringLiteral("profile.db"), keys),
              (QList<QVariantList>{{QStringLiteral("shared")}, {QStringLiteral("shared later")}}));
-    QCOMPARE(inst.query(QStringLiteral("other.db"),
-                        QStringLiteral("select name, value from profile")),
-             (QList<QVariantList>{{QStringLiteral("own"), 49}}));
+    QCOMPARE(
+        inst.query(QStringLiteral("other.db"), QStringLiteral("select name, value from profile")),
+        (QList<QVariantList>{{QStringLiteral("own"), 49}}));
 }
 
 void tst_ProcessLife::racingFirstCalls()
