@@ -195,7 +195,7 @@ bool Installation::layOut(const QString &directory, QString *error)
             return fail(error, QStringLiteral("%1 is a directory").arg(file));
         if (existing.exists())
             continue;
-        if (!QDir().mkpath(QFileInfo(file).path()))
+        if (!QDir().mkpath(existing.path()))
             return fail(error, QStringLiteral("cannot create the directory of %1").arg(file));
         const QString building = buildingName(file);
         if (!createDatabase(building, schema, error)) {

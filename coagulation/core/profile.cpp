@@ -52,9 +52,10 @@ QString absolutePath(const QString &path)
 
 // A failed store or delete leaves memory and table apart until the key is
 // stored again; the warning line is the only trace of it.
-void execute(const QSqlDatabase &db, const QString &statement, const QVariantList &bindValues)
+void execute(const QString &connectionName, const QString &statement,
+             const QVariantList &bindValues)
 {
-    QSqlQuery query(db);
+    QSqlQuery query(QSqlDatabase::database(connectionName));
     if (query.prepare(statement)) {
         for (const QVariant &value : bindValues)
             query.addBindValue(value);
@@ -503,7 +504,7 @@ void ProfilePrivate::store(const QString &key)
         pending.erase(it);
     }
     if (!latest.isValid()) {
-        execute(QSqlDatabase::database(connectionNames[ProfileDatabase]),
+        execute(connectionNames[ProfileDatabase],
                 QStringLiteral("delete from profile where name = ?"), {key});
         return;
     }
@@ -515,7 +516,7 @@ void ProfilePrivate::store(const QString &key)
                    .arg(key, QLatin1String(latest.typeName()));
         return;
     }
-    execute(QSqlDatabase::database(connectionNames[ProfileDatabase]),
+    execute(connectionNames[ProfileDatabase],
             QStringLiteral("insert or replace into profile (name, value) values(?,?)"),
             {key, stored});
 }
