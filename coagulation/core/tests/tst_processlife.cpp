@@ -4,20 +4,19 @@
 // runs this executable again in a laid-out installation (PROCESS_LIFE_CHILD
 // names the child's part) and judges its exit status and output.
 #include "analysisresult.h"
+#include "childprocess.h"
 #include "krglobal.h"
 #include "messageboxanswerer.h"
 #include "profile.h"
 #include "testinstallation.h"
 
 #include <QtCore/QRect>
-#include <QtCore/QTemporaryFile>
 #include <QtSql/QSqlQuery>
 #include <QtTest/QtTest>
 #include <QtWidgets/QApplication>
 
 #include <atomic>
 #include <cstdio>
-#include <sys/wait.h>
 #include <thread>
 #include <vector>
 
@@ -119,7 +118,7 @@ static int storeAfterEventLoop()
 // interface has asked for a setting) and ends; the application changes its
 // current directory (a file dialog), sets a setting, and another worker saves
 // a curve.
-static int workerStartsStore(const QString &elsewhere)
+static int workerStartsStore()
 {
     auto saveCurve = [] {
         ClotCurve curve;
@@ -128,7 +127,7 @@ static int workerStartsStore(const QString &elsewhere)
                   .arg(curve.store(nextSampleNo(QDate(2026, 12, 7)), QStringLiteral("PT"), 1)));
     };
     std::thread(saveCurve).join();
-    QDir::setCurrent(elsewhere);
+    QDir::setCurrent(QStringLiteral("elsewhere"));
     Profile::instance().set_hospital(QStringLiteral("County Hospital"));
     std::thread(saveCurve).join();
     QTimer::singleShot(0, qApp, &QCoreApplication::quit);
@@ -271,34 +270,15 @@ private:
     static Outcome run(const TestInstallation &inst, const char *child);
 };
 
-// Through popen() rather than QProcess: Qt 6 starts processes with a clone()
-// that ThreadSanitizer's run-time cannot follow.
 tst_ProcessLife::Outcome tst_ProcessLife::run(const TestInstallation &inst, const char *child)
 {
-    const auto quoted = [](const QString &text) {
-        return QLatin1Char('\'') + QString(text).replace(QLatin1Char('\''), QStringLiteral("'\\''"))
-            + QLatin1Char('\'');
-    };
-    QTemporaryFile errors;
+    const ChildOutcome ended =
+        runChild(QCoreApplication::applicationFilePath(), QStringList(), inst.path(),
+                 {{QLatin1String(childVariable), QString::fromUtf8(child)}});
     Outcome outcome;
-    if (!errors.open())
-        return outcome;
-    const QString command =
-        QStringLiteral("cd %1 && %2=%3 exec timeout 120 %4 2>%5")
-            .arg(quoted(inst.path()), QLatin1String(childVariable), quoted(QLatin1String(child)),
-                 quoted(QCoreApplication::applicationFilePath()), quoted(errors.fileName()));
-    FILE *process = popen(command.toLocal8Bit().constData(), "r");
-    if (!process)
-        return outcome;
-    QByteArray output;
-    char buffer[4096];
-    while (const size_t read = fread(buffer, 1, sizeof buffer, process))
-        output.append(buffer, int(read));
-    const int status = pclose(process);
-    if (WIFEXITED(status))
-        outcome.exitCode = WEXITSTATUS(status);
-    outcome.output = QString::fromUtf8(output).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    outcome.errors = QString::fromUtf8(errors.readAll());
+    outcome.exitCode = ended.exitCode;
+    outcome.output = QString::fromUtf8(ended.output).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    outcome.errors = QString::fromUtf8(ended.errors);
     return outcome;
 }
 
@@ -444,24 +424,25 @@ int main(int argc, char **argv)
     if (child == "no application")
         return scriptWithoutApplication();
     QApplication app(argc, argv);
-    if (child == "startup")
-        return startupBoxAsksForStore();
-    if (child == "exit")
-        return storeUsedAtExit();
-    if (child == "afterloop")
-        return storeAfterEventLoop();
-    if (child == "workerfirst")
-        return workerStartsStore(QStringLiteral("elsewhere"));
-    if (child == "workerfirst broken")
-        return workerStartsBrokenStore();
-    if (child == "racing")
-        return racingFirstCalls();
-    if (child == "twostores")
-        return twoStores();
-    if (child == "write")
-        return writeValues();
-    if (child == "read")
-        return readValues();
+    static const struct
+    {
+        const char *name;
+        int (*run)();
+    } children[] = {
+        {"startup", startupBoxAsksForStore},
+        {"exit", storeUsedAtExit},
+        {"afterloop", storeAfterEventLoop},
+        {"workerfirst", workerStartsStore},
+        {"workerfirst broken", workerStartsBrokenStore},
+        {"racing", racingFirstCalls},
+        {"twostores", twoStores},
+        {"write", writeValues},
+        {"read", readValues},
+    };
+    for (const auto &entry : children) {
+        if (child == entry.name)
+            return entry.run();
+    }
     tst_ProcessLife test;
     QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&test, argc, argv);

@@ -1,3 +1,4 @@
+#include "childprocess.h"
 #include "serial.h"
 #include "serialport/terminalrate.h"
 
@@ -91,30 +92,13 @@ bool openPort(Serial &serial, const Pty &pty, int interval = 0, int total = 5000
         && serial.setTimeouts(interval, total, 5000);
 }
 
-// Opens `path` from a second process: its error string, empty on success.
-// The standard output of a program run with the arguments. Started through
-// popen() rather than QProcess: Qt 6 starts processes with a clone() that
-// ThreadSanitizer's run-time cannot follow.
+// The standard output of a program run with the arguments.
 QString output(const QString &program, const QStringList &arguments)
 {
-    const auto quoted = [](const QString &text) {
-        return QLatin1Char('\'') + QString(text).replace(QLatin1Char('\''), QStringLiteral("'\\''"))
-            + QLatin1Char('\'');
-    };
-    QString command = quoted(program);
-    for (const QString &argument : arguments)
-        command += QLatin1Char(' ') + quoted(argument);
-    FILE *child = popen(command.toLocal8Bit().constData(), "r");
-    if (!child)
-        return QStringLiteral("could not start %1").arg(program);
-    QByteArray bytes;
-    char buffer[256];
-    while (const size_t read = fread(buffer, 1, sizeof buffer, child))
-        bytes.append(buffer, int(read));
-    pclose(child);
-    return QString::fromLocal8Bit(bytes);
+    return QString::fromLocal8Bit(runChild(program, arguments).output);
 }
 
+// Opens `path` from a second process: its error string, empty on success.
 QString openElsewhere(const QString &path)
 {
     return output(QCoreApplication::applicationFilePath(), {QStringLiteral("--try-open"), path});
