@@ -12,17 +12,30 @@
 
 namespace {
 
+// The marks printed before the number, in order, into `marks`; their count.
 // Never both report marks (the lower one wins) and never both arrows (the
 // lower one wins), so at most three marks are printed.
-QString prefixOf(const DisplaySettings &settings, int flags)
+int prefixMarks(const DisplaySettings &settings, int flags,
+                const QString *marks[DisplaySettings::firstArrow])
 {
-    QString text;
+    int count = 0;
     for (int mark = 0; mark < DisplaySettings::firstArrow; ++mark) {
         const bool shadowed =
             mark == DisplaySettings::UpperReportMark && (flags & kr::LowerReportLimitFlag);
-        if ((flags & DisplaySettings::markFlags[mark]) && !shadowed)
-            text += settings.marks[mark];
+        if ((flags & DisplaySettings::markFlags[mark]) && !shadowed
+            && !settings.marks[mark].isEmpty())
+            marks[count++] = &settings.marks[mark];
     }
+    return count;
+}
+
+QString prefixOf(const DisplaySettings &settings, int flags)
+{
+    const QString *marks[DisplaySettings::firstArrow];
+    const int count = prefixMarks(settings, flags, marks);
+    QString text;
+    for (int i = 0; i < count; ++i)
+        text += *marks[i];
     return text;
 }
 
@@ -102,17 +115,10 @@ QString AnalysisResult::toString(Format format, char numberFormat, int precision
         full ? d->flags : d->flags & (kr::LowerReportLimitFlag | kr::UpperReportLimitFlag);
     const QString number = QString::number(d->value, numberFormat, precision);
     const QString *marks[DisplaySettings::firstArrow];
-    int markCount = 0;
+    const int markCount = prefixMarks(settings, shown, marks);
     int length = number.size();
-    for (int mark = 0; mark < DisplaySettings::firstArrow; ++mark) {
-        const bool shadowed =
-            mark == DisplaySettings::UpperReportMark && (shown & kr::LowerReportLimitFlag);
-        if ((shown & DisplaySettings::markFlags[mark]) && !shadowed
-            && !settings.marks[mark].isEmpty()) {
-            marks[markCount++] = &settings.marks[mark];
-            length += settings.marks[mark].size();
-        }
-    }
+    for (int i = 0; i < markCount; ++i)
+        length += marks[i]->size();
     const QString *arrow = full ? suffixOf(settings, d->flags) : nullptr;
     if (arrow && arrow->isEmpty())
         arrow = nullptr;
