@@ -6,9 +6,8 @@
 #   ./build.sh test     build and run every test (exit status non-zero on any failure)
 #   ./build.sh sanitize the whole suite again under AddressSanitizer + UBSan
 #   ./build.sh tsan     the threaded tests under ThreadSanitizer
-#   ./build.sh test-qt6, sanitize-qt6, tsan-qt6
-#                       the same against Qt 6 instead of Qt 5.15 (the examples
-#                       are not built there yet)
+#   ./build.sh test-qt6, sanitize-qt6, tsan-qt6, bench-qt6, consumer-qt6
+#                       the same against Qt 6 instead of Qt 5.15
 #   ./build.sh fuzz [seconds]   each libFuzzer target for a bounded time (default 60 s)
 #   ./build.sh bench    the benchmarks
 #   ./build.sh windows [case...]   the serial port layer cross-built with MinGW-w64
@@ -31,6 +30,11 @@ QT5_PACKAGES=(qtbase5-dev qtscript5-dev libqt5sql5-sqlite qttools5-dev-tools qtt
     libqt5charts5-dev)
 QT6_PACKAGES=(qt6-base-dev qt6-base-dev-tools qt6-declarative-dev qt6-5compat-dev qt6-tools-dev
     qt6-l10n-tools libqt6sql6-sqlite qt6-charts-dev)
+# Sanitizer reports name functions (and the suppression files match them)
+# only with a symbolizer; clang does not bring one along.
+SANITIZER_PACKAGES=(llvm-14)
+SYMBOLIZER=/usr/lib/llvm-14/bin/llvm-symbolizer
+CLANG_PACKAGES=(clang-14 libclang-rt-14-dev "${SANITIZER_PACKAGES[@]}")
 WINDOWS_PACKAGES=(cmake ninja-build g++ g++-mingw-w64-x86-64-posix wine wine64)
 
 ensure_packages() {
@@ -46,15 +50,24 @@ ensure_packages() {
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-# configure <dir> [cmake args...]: configures a new directory, and configures
-# afresh one that was configured with other arguments (they are kept in a stamp
-# file there); otherwise ninja re-runs cmake itself when a CMakeLists.txt changed.
+# configure <dir> [--target <name>]... [cmake args...]: configures a new
+# directory, and configures afresh one that was configured with other
+# arguments (they are kept in a stamp file there) or that lacks a target the
+# mode builds (the docs target appears only once Doxygen is installed; an
+# install from the same directory may have turned the examples off).
+# Otherwise ninja re-runs cmake itself when a CMakeLists.txt changed.
 configure() {
     local dir=$1
     shift
+    local targets=()
+    while [ "${1:-}" = --target ]; do
+        targets+=("$2")
+        shift 2
+    done
     local stamp=$dir/build-sh-arguments arguments
     arguments=$(printf '%s\n' "$@")
-    if [ -f "$dir/build.ninja" ] && [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$arguments" ]; then
+    if [ -f "$dir/build.ninja" ] && [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$arguments" ] \
+        && has_targets "$dir" "${targets[@]}"; then
         return 0
     fi
     # --fresh: an option left out this time must not keep the value cached from
@@ -65,6 +78,18 @@ configure() {
     rm -f "$stamp"
     cmake "${fresh[@]}" -S . -B "$dir" -G Ninja "$@"
     printf '%s\n' "$arguments" >"$stamp"
+    if ! has_targets "$dir" "${targets[@]}"; then
+        echo "$dir has no target ${targets[*]} after configuring; see the CMake output above" >&2
+        exit 1
+    fi
+}
+
+has_targets() {
+    local dir=$1 target
+    shift
+    for target in "$@"; do
+        ninja -C "$dir" -t query "$target" >/dev/null 2>&1 || return 1
+    done
 }
 
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -89,7 +114,7 @@ esac
 case "$mode" in
 demo)
     ensure_packages "${BASE_PACKAGES[@]}"
-    configure build
+    configure build --target coagulation-demo
     cmake --build build --target coagulation-demo -- -j"$jobs"
     # The demo opens no window; it needs no display.
     QT_QPA_PLATFORM=offscreen ./build/examples/coagulation-demo "${@:-build/demo-installation}"
@@ -97,33 +122,34 @@ demo)
 test)
     ensure_packages "${BASE_PACKAGES[@]}"
     dir=build$suffix
-    configure "$dir" "${QT_ARGS[@]}"
+    # The whole suite: the examples' tests as well as the library's.
+    configure "$dir" --target tst_profile --target tst_demo "${QT_ARGS[@]}"
     cmake --build "$dir" -- -j"$jobs"
     ctest --test-dir "$dir" --output-on-failure -j"$jobs" "$@"
     ;;
 sanitize)
-    ensure_packages "${BASE_PACKAGES[@]}"
+    ensure_packages "${BASE_PACKAGES[@]}" "${SANITIZER_PACKAGES[@]}"
     dir=build-asan$suffix
     configure "$dir" -DCMAKE_BUILD_TYPE=Debug -DCOAGULATION_SANITIZERS=address,undefined \
         "${QT_ARGS[@]}"
     cmake --build "$dir" -- -j"$jobs"
-    ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:abort_on_error=0 \
-        UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+    ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:abort_on_error=0:external_symbolizer_path=$SYMBOLIZER \
+        UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:external_symbolizer_path=$SYMBOLIZER \
         LSAN_OPTIONS=suppressions=$PWD/coagulation/core/tests/lsan.supp \
         ctest --test-dir "$dir" --output-on-failure -j"$jobs" "$@"
     ;;
 tsan)
-    ensure_packages "${BASE_PACKAGES[@]}" clang-14 libclang-rt-14-dev
+    ensure_packages "${BASE_PACKAGES[@]}" "${CLANG_PACKAGES[@]}"
     dir=build-tsan$suffix
     configure "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
         -DCOAGULATION_SANITIZERS=thread -DCOAGULATION_BUILD_EXAMPLES=OFF "${QT_ARGS[@]}"
     cmake --build "$dir" -- -j"$jobs"
-    TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/coagulation/core/tests/tsan.supp" \
+    TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 external_symbolizer_path=$SYMBOLIZER suppressions=$PWD/coagulation/core/tests/tsan.supp" \
         ctest --test-dir "$dir" --output-on-failure -L threads "$@"
     ;;
 fuzz)
     seconds=${1:-60}
-    ensure_packages "${BASE_PACKAGES[@]}" clang-14 libclang-rt-14-dev
+    ensure_packages "${BASE_PACKAGES[@]}" "${CLANG_PACKAGES[@]}"
     configure build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
         -DCOAGULATION_BUILD_FUZZ=ON -DCOAGULATION_SANITIZERS=address,undefined \
         -DCOAGULATION_BUILD_TESTS=OFF -DCOAGULATION_BUILD_EXAMPLES=OFF
@@ -136,7 +162,8 @@ fuzz)
         log=build-fuzz/fuzz_$target.log
         echo "== fuzz_$target for ${seconds}s"
         status=0
-        ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+        ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:external_symbolizer_path=$SYMBOLIZER \
+            UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:external_symbolizer_path=$SYMBOLIZER \
             LSAN_OPTIONS=suppressions=$PWD/coagulation/core/tests/lsan.supp \
             ./build-fuzz/fuzz/fuzz_$target -max_total_time="$seconds" -rss_limit_mb=2048 \
             -artifact_prefix="$PWD/build-fuzz/crash-$target-" -print_final_stats=1 \
@@ -182,7 +209,7 @@ windows)
     ;;
 editor)
     ensure_packages "${BASE_PACKAGES[@]}"
-    configure build
+    configure build --target coagulation-settings-editor
     cmake --build build --target coagulation-settings-editor -- -j"$jobs"
     ./build/examples/settingseditor/coagulation-settings-editor "${@:-build/editor-installation}"
     ;;
@@ -213,13 +240,13 @@ consumer)
     ;;
 docs)
     ensure_packages "${BASE_PACKAGES[@]}" doxygen
-    configure build
+    configure build --target docs
     cmake --build build --target docs
     echo "API reference: build/docs/html/index.html"
     ;;
 viewer)
     ensure_packages "${BASE_PACKAGES[@]}"
-    configure build
+    configure build --target coagulation-curve-viewer
     cmake --build build --target coagulation-curve-viewer -- -j"$jobs"
     ./build/examples/curveviewer/coagulation-curve-viewer "${@:-build/demo-installation}"
     ;;
