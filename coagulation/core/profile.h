@@ -155,6 +155,20 @@ public:
     void remove(const QString &key);
     QStringList keys() const;
 
+    /**
+     * Writes every persisted change that is still pending and tells whether
+     * the table now holds what memory holds, as QSettings::sync() does. Call
+     * it where a setting must be known to be on disk (before a run is
+     * reported as started, say). In the thread that owns the store the
+     * changes are written now; from any other thread the call waits until
+     * that thread has written the changes made before the call, at most
+     * @p timeout ms, and needs the owning thread's event loop to run. False
+     * also when the store has no table (no profile database, or after the
+     * application object is gone) or a write failed; a change whose write
+     * fails stays pending and is tried again.
+     */
+    bool sync(int timeout = 30000);
+
     /** The current directory as it was when start-up began. */
     QDir workdir() const;
 

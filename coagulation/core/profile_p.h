@@ -8,17 +8,24 @@
 #include "profile.h"
 
 #include <QtCore/QHash>
+#include <QtCore/QSet>
 
 #include <atomic>
+#include <condition_variable>
 #include <memory>
 #include <shared_mutex>
 
 class QThread;
+class QTimer;
 
 class ProfilePrivate
 {
 public:
     enum Database { ProfileDatabase, DataDatabase, QcDatabase, SyslogDatabase, DatabaseCount };
+
+    explicit ProfilePrivate(Profile *q)
+        : q(q)
+    { }
 
     // The process-wide store's data database for the library's own queries,
     // or an invalid connection after a warning line naming @p caller. A query
@@ -47,10 +54,7 @@ public:
     // This thread's cache, emptied if out of date; null while the thread ends.
     ThreadCache *threadCache() const;
 
-    // Whether persisted changes have a table to go to.
-    bool hasTable() const { return !profileFile.isEmpty() && !closed; }
-    // The warning line of a persisted change that cannot be stored any more.
-    void warnIfUnstored(const char *function, const QString &key) const;
+    // --- Start-up and lifetime (profilestartup.cpp)
 
     // Takes the four connection names callers know ("profile.db" and so on)
     // if no other living store holds them, or names of this store's own, so
@@ -58,34 +62,67 @@ public:
     void takeConnectionNames();
     void releaseConnectionNames();
 
-    // Writes the key's latest persisted change, if one is still pending.
-    void store(const QString &key);
-    // Writes every change still pending (only in the owning thread).
-    void storePending();
+    // --- Persistence (profilestorage.cpp)
+
+    // Records a persisted change (called with `lock` held for writing).
+    // False when it can never be stored: the store was closed at exit.
+    bool queueStore(const QString &key, const QVariant &value);
+    // The warning line of a persisted change that cannot be stored.
+    void warnUnstored(const char *function, const QString &key) const;
+    // Writes the pending changes: at once in the owning thread, at the next
+    // turn of its event loop from any other.
+    void storeSoon();
+    // Writes every pending change in one transaction, in the owning thread;
+    // true when none is left pending. A change that fails stays pending and
+    // is tried again later.
+    bool storePending();
+    // Waits until the changes pending now are written, or @p timeout ms pass.
+    bool waitUntilStored(int timeout);
+    // Writes what is pending a last time and stores nothing after it.
+    void close();
     // Registers the store to be closed when the application object goes.
     void setOpen(bool open);
 
+    Profile *const q;
     QDir workdir;
     QString profileFile;
     QHash<QString, QVariant> values;
-    // Persisted changes not written yet, by key: the latest value, or an
-    // invalid variant for a removal. The storing slot writes what is here
-    // when it runs, not what its queued call carried, so a store that a later
+
+    // A persisted change not written yet: the latest value of its key, or an
+    // invalid variant for a removal. The writer stores what is here when it
+    // runs, not what a change's signal carried, so a store that a later
     // change superseded cannot overwrite it.
-    QHash<QString, QVariant> pending;
-    // Guards values and pending. A standard lock, which ThreadSanitizer
-    // understands without annotations.
+    struct Pending
+    {
+        QVariant value;
+        quint64 serial; // orders the changes; a write keeps a newer one pending
+    };
+    QHash<QString, Pending> pending;
+    quint64 lastSerial = 0;
+    bool writeQueued = false; // a write is queued to the owning thread
+    // Guards values and the pending changes. A standard lock, which
+    // ThreadSanitizer understands without annotations.
     mutable std::shared_mutex lock;
+    // Woken after each write, for callers waiting in sync().
+    std::condition_variable_any written;
 
     QThread *owner = nullptr; // the thread that registered the connections
     QString connectionNames[DatabaseCount];
-    QString databaseFiles[DatabaseCount]; // empty for a connection not registered
+    QString databaseFiles[DatabaseCount]; // absolute; empty for a connection not registered
     QStringList startupProblems; // shown once the store is in place
     bool late = false; // serves calls made after the store was destroyed at exit
-    // The application object is gone, and Qt's SQL drivers with it: what is
-    // still pending was written then, and nothing more can be.
+    // The application object is gone, and Qt's SQL drivers with it: what was
+    // pending was written then, and nothing more can be.
     bool closed = false;
     std::unique_ptr<QObject> languageWatcher;
+
+    // Owning thread only.
+    QTimer *retryTimer = nullptr; // writes again what failed
+    int retryDelay = 0; // ms; grows while writes keep failing
+    QSet<QString> failing; // keys whose failure has been reported
+
+    // Whether persisted changes have a table to go to (`lock` held).
+    bool hasTable() const { return !profileFile.isEmpty() && !closed; }
 
 private:
     static std::atomic<quint64> changes;

@@ -6,6 +6,7 @@
 #include <QtCore/QDir>
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
+#include <QtCore/QRegularExpression>
 #include <QtCore/QSettings>
 #include <QtSql/QSqlDatabase>
 #include <QtSql/QSqlError>
@@ -194,4 +195,10 @@ void WarningCapture::clear()
 {
     const QMutexLocker locker(&m_mutex);
     m_lines.clear();
+}
+
+bool WarningCapture::hasSourcePosition(const QString &line)
+{
+    static const QRegularExpression position(QStringLiteral("^\\S+\\.cpp\\(\\d+\\):"));
+    return position.match(line).hasMatch();
 }

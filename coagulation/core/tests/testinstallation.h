@@ -71,6 +71,9 @@ public:
     QStringList linesContaining(const QString &text) const;
     void clear();
 
+    // Whether a warning line starts with the library's "path(line):" position.
+    static bool hasSourcePosition(const QString &line);
+
 private:
     Q_DISABLE_COPY(WarningCapture)
     static void handler(QtMsgType type, const QMessageLogContext &context, const QString &message);

@@ -104,13 +104,13 @@ void tst_Profile::defaultProfileName()
     QVERIFY(m_inst->execSql(QStringLiteral("clinic.db"),
                             QStringLiteral("insert into profile values('k', 'clinic')")));
     start(QStringLiteral("clinic.db"));
-    QCOMPARE(m_profile->database().databaseName(), QStringLiteral("./clinic.db"));
+    QCOMPARE(m_profile->database().databaseName(), m_inst->filePath(QStringLiteral("clinic.db")));
     QCOMPARE(m_profile->value(QStringLiteral("k")), QVariant(QStringLiteral("clinic")));
 
     // The settings file has the last word.
     QVERIFY(m_inst->writeSettings({{QStringLiteral("db/profile"), QStringLiteral("profile.db")}}));
     start(QStringLiteral("clinic.db"));
-    QCOMPARE(m_profile->database().databaseName(), QStringLiteral("./profile.db"));
+    QCOMPARE(m_profile->database().databaseName(), m_inst->filePath(QStringLiteral("profile.db")));
 }
 
 void tst_Profile::lookupRecordsUnknownKey()
@@ -239,13 +239,15 @@ void tst_Profile::failedStoreIsReported()
         QStringLiteral("insert or replace into profile (name, value) values(?,?)"));
     QCOMPARE(lines.size(), 1);
     QVERIFY2(lines.first().contains(QStringLiteral("no such table")), qPrintable(lines.first()));
-    QVERIFY2(lines.first().contains(QStringLiteral("profile.cpp(")), qPrintable(lines.first()));
+    QVERIFY2(WarningCapture::hasSourcePosition(lines.first()), qPrintable(lines.first()));
 
+    // Each key is reported once while its writes keep failing.
     warnings.clear();
     m_profile->remove(QStringLiteral("k"));
-    m_profile->setValue(QStringLiteral("k"), QVariant());
+    m_profile->remove(QStringLiteral("k2"));
     lines = warnings.linesContaining(QStringLiteral("delete from profile where name = ?"));
-    QCOMPARE(lines.size(), 2);
+    QCOMPARE(lines.size(), 1);
+    QVERIFY2(lines.first().contains(QStringLiteral("\"k2\"")), qPrintable(lines.first()));
 }
 
 // A type with no stored form is kept in memory and reported, not written as
@@ -265,7 +267,7 @@ void tst_Profile::unstorableValueIsReported()
     QCOMPARE(row(QStringLiteral("k")), QVariant("before"));
     const QStringList lines = warnings.linesContaining(QStringLiteral("has no stored form"));
     QCOMPARE(lines.size(), 1);
-    QVERIFY2(lines.first().contains(QStringLiteral("profile.cpp(")), qPrintable(lines.first()));
+    QVERIFY2(WarningCapture::hasSourcePosition(lines.first()), qPrintable(lines.first()));
 
     // Inside a map it would be left out of the blob, so the map is not stored either.
     const QVariantMap layout = {{QStringLiteral("width"), 120},

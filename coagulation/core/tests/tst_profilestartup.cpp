@@ -114,8 +114,9 @@ void tst_ProfileStartup::startup_data()
     QTest::addColumn<Layout>("layout");
     // Expected message texts, as regular expressions.
     QTest::addColumn<QStringList>("messages");
-    // Database names of the four accessors (profile, data, qc, syslog); an
-    // empty name stands for an invalid connection; "@" for the installation.
+    // Database names of the four accessors (profile, data, qc, syslog), as
+    // the messages give them; an empty name stands for an invalid connection,
+    // "@" for the installation. The connections open their absolute form.
     QTest::addColumn<QStringList>("paths");
     QTest::addColumn<QString>("open"); // "1" or "0" per accessor
     QTest::addColumn<QStringList>("keys");
@@ -216,6 +217,23 @@ void tst_ProfileStartup::startup_data()
     QStringList chinese = here;
     chinese[1] = "./化验数据.db";
     QTest::newRow("UTF-8 settings") << chineseName << silent << chinese << "1111" << noKeys;
+    // As a Windows installer or Notepad on a Chinese system saves it: in GBK.
+    const Layout gbkNames = [](TestInstallation &inst) {
+        return inst.create(".", {"profile.db", "data.db"})
+            && inst.createDatabase("配置.db", "profile") && inst.createDatabase("数据.db", "data")
+            && inst.writeFile("settings.ini",
+                              "[db]\nprofile=\xc5\xe4\xd6\xc3.db\n"
+                              "data=\xca\xfd\xbe\xdd.db\n");
+    };
+    QTest::newRow("GBK settings") << gbkNames << silent
+                                  << QStringList{"./配置.db", "./数据.db", "./qc.db", "./syslog.db"}
+                                  << "1111" << noKeys;
+    const Layout sharedFile = [](TestInstallation &inst) {
+        return inst.create() && inst.writeSettings({{"db/syslog", "data.db"}});
+    };
+    QTest::newRow("two databases, one file")
+        << sharedFile << QStringList{literal("settings.ini 为两个数据库指定了同一个文件 ./data.db")}
+        << none << "0000" << noKeys;
     const Layout absoluteData = [](TestInstallation &inst) {
         return inst.create(".", {"data.db"}) && inst.createDatabase("elsewhere/clinic.db", "data")
             && inst.writeSettings({{"db/data", inst.filePath("elsewhere/clinic.db")}});
@@ -253,6 +271,10 @@ void tst_ProfileStartup::startup()
     TestInstallation inst;
     QVERIFY(layout(inst));
     paths.replaceInStrings(QStringLiteral("@"), inst.path());
+    for (QString &path : paths) {
+        if (!path.isEmpty())
+            path = QDir::cleanPath(QDir(inst.path()).absoluteFilePath(path));
+    }
 
     const QJsonObject report = run(inst.path(), QCoreApplication::applicationFilePath());
     QVERIFY(!report.isEmpty());

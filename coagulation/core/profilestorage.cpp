@@ -1,0 +1,347 @@
+#include "profile.h"
+#include "profile_p.h"
+
+#include "corelogging_p.h"
+#include "storedvalue_p.h"
+
+#include <QtCore/QCoreApplication>
+#include <QtCore/QThread>
+#include <QtCore/QThreadPool>
+#include <QtCore/QTimer>
+#include <QtCore/QVector>
+#include <QtSql/QSqlError>
+#include <QtSql/QSqlQuery>
+
+#include <algorithm>
+#include <chrono>
+#include <mutex>
+
+// Persisted changes on their way into the table `profile`: kept by key until
+// written, written in the owning thread only, a batch at a time, and tried
+// again while they fail.
+
+namespace {
+
+using WriteLocker = std::unique_lock<std::shared_mutex>;
+
+// The owning thread is the user interface's: a write there waits this long
+// for a lock that another connection or program holds (a report reading the
+// table, say), and is tried again later rather than freezing the window.
+constexpr int ownerBusyTimeout = 100;
+// What is left when the store closes waits longer: there is no later.
+constexpr int closingBusyTimeout = 5000;
+// A failed write is tried again after this, then twice as long each time.
+constexpr int firstRetryDelay = 100;
+constexpr int longestRetryDelay = 5000;
+
+struct Change
+{
+    QString key;
+    ProfilePrivate::Pending pending;
+    QVariant stored; // the form bound for the table; invalid for a removal
+};
+
+const QString &insertStatement()
+{
+    static const QString statement =
+        QStringLiteral("insert or replace into profile (name, value) values(?,?)");
+    return statement;
+}
+
+const QString &deleteStatement()
+{
+    static const QString statement = QStringLiteral("delete from profile where name = ?");
+    return statement;
+}
+
+// Encodes the values of a batch for the table. A value with no stored form
+// can never be written: it is taken out with a warning (and stays in memory).
+QVector<Change> storable(QVector<Change> *batch)
+{
+    QVector<Change> unstorable;
+    auto keep = batch->begin();
+    for (Change &change : *batch) {
+        if (change.pending.value.isValid()) {
+            change.stored = StoredValue::encode(change.pending.value);
+            if (!change.stored.isValid()) {
+                qCWarning(lcCore).noquote()
+                    << QStringLiteral("%1(%2):").arg(QLatin1String(__FILE__)).arg(__LINE__)
+                    << QStringLiteral("\"%1\" is not stored: a value of type %2 has no stored form")
+                           .arg(change.key, QLatin1String(change.pending.value.typeName()));
+                unstorable.append(change);
+                continue;
+            }
+        }
+        *keep++ = change;
+    }
+    batch->erase(keep, batch->end());
+    return unstorable;
+}
+
+// Runs the statements of a batch in one transaction, so that changes made
+// together cost one sync to disk; on a failure the transaction is rolled
+// back whole and *error tells why.
+bool writeBatch(const QString &connectionName, const QVector<Change> &batch, int busyTimeout,
+                QSqlError *error)
+{
+    QSqlDatabase db = QSqlDatabase::database(connectionName);
+    if (!db.isOpen()) {
+        *error = db.lastError();
+        return false;
+    }
+    // The connection's own time-out stays as the application set it.
+    QSqlQuery pragma(db);
+    const int busyTimeoutBefore =
+        pragma.exec(QStringLiteral("pragma busy_timeout")) && pragma.next()
+        ? pragma.value(0).toInt()
+        : 30000;
+    pragma.exec(QStringLiteral("pragma busy_timeout = %1").arg(busyTimeout));
+
+    bool ok = db.transaction();
+    if (!ok)
+        *error = db.lastError();
+    QSqlQuery insert(db), remove(db);
+    for (auto change = batch.cbegin(); ok && change != batch.cend(); ++change) {
+        const bool removal = !change->stored.isValid();
+        QSqlQuery &query = removal ? remove : insert;
+        // Prepared once per batch: a statement kept longer would not survive
+        // the application closing and reopening the connection.
+        if (query.lastQuery().isEmpty())
+            ok = query.prepare(removal ? deleteStatement() : insertStatement());
+        if (ok) {
+            query.addBindValue(change->key);
+            if (!removal)
+                query.addBindValue(change->stored);
+            ok = query.exec();
+        }
+        if (!ok)
+            *error = query.lastError();
+    }
+    insert.finish();
+    remove.finish();
+    if (ok && !db.commit()) {
+        ok = false;
+        *error = db.lastError();
+    }
+    if (!ok)
+        db.rollback();
+    pragma.exec(QStringLiteral("pragma busy_timeout = %1").arg(busyTimeoutBefore));
+    return ok;
+}
+
+const QString &statementOf(const Change &change)
+{
+    return change.stored.isValid() ? insertStatement() : deleteStatement();
+}
+
+// The stores that write a table. Qt unloads the SQL drivers with the
+// application object, so each store writes what is pending when that
+// destructor starts (a post routine runs first thing there) and stores
+// nothing after it.
+std::mutex openStoresMutex;
+QSet<ProfilePrivate *> openStores;
+bool closingRoutineAdded = false;
+
+void closeOpenStores()
+{
+    {
+        const std::lock_guard<std::mutex> locker(openStoresMutex);
+        closingRoutineAdded = false;
+        if (openStores.isEmpty())
+            return;
+    }
+    // Jobs that the application started on the global thread pool while
+    // quitting may still change settings; Qt waits for them only after this
+    // routine, when nothing can be stored any more.
+    QThreadPool::globalInstance()->waitForDone();
+    const std::lock_guard<std::mutex> locker(openStoresMutex);
+    for (ProfilePrivate *store : qAsConst(openStores))
+        store->close();
+    openStores.clear();
+}
+
+} // namespace
+
+bool ProfilePrivate::queueStore(const QString &key, const QVariant &value)
+{
+    if (!hasTable())
+        return !late && !closed; // without a table nothing is stored, nor lost
+    pending.insert(key, {value, ++lastSerial});
+    return true;
+}
+
+void ProfilePrivate::warnUnstored(const char *function, const QString &key) const
+{
+    qCWarning(lcCore).noquote()
+        << QStringLiteral("Profile::%1: \"%2\" is not stored: %3")
+               .arg(QLatin1String(function), key,
+                    late ? QStringLiteral("the settings store was destroyed at exit")
+                         : QStringLiteral("the application object has been destroyed"));
+}
+
+void ProfilePrivate::storeSoon()
+{
+    if (QThread::currentThread() == owner) {
+        storePending();
+        return;
+    }
+    {
+        // One write queued at a time, for every change made until it runs:
+        // a thread changing a setting every millisecond costs the owning
+        // thread one transaction per turn of its event loop, not one each.
+        const WriteLocker locker(lock);
+        if (writeQueued || pending.isEmpty() || !hasTable())
+            return;
+        writeQueued = true;
+    }
+    QMetaObject::invokeMethod(
+        q, [this] { storePending(); }, Qt::QueuedConnection);
+}
+
+bool ProfilePrivate::storePending()
+{
+    if (QThread::currentThread() != owner)
+        return false;
+    QVector<Change> batch;
+    {
+        const WriteLocker locker(lock);
+        writeQueued = false;
+        if (!hasTable())
+            return false;
+        if (pending.isEmpty())
+            return true;
+        batch.reserve(pending.size());
+        for (auto it = pending.cbegin(); it != pending.cend(); ++it)
+            batch.append({it.key(), it.value(), QVariant()});
+    }
+
+    QVector<Change> settled = storable(&batch);
+    QSqlError error;
+    const bool ok = batch.isEmpty()
+        || writeBatch(connectionNames[ProfileDatabase], batch, ownerBusyTimeout, &error);
+    if (ok) {
+        for (const Change &change : qAsConst(batch))
+            failing.remove(change.key);
+        settled += batch;
+        retryDelay = 0;
+        retryTimer->stop();
+    } else {
+        // Memory and table differ until a later write succeeds: at the next
+        // change, the retry, sync() or when the store closes. Each key is
+        // reported once, not at every retry.
+        for (const Change &change : qAsConst(batch)) {
+            if (failing.contains(change.key))
+                continue;
+            failing.insert(change.key);
+            qCWarning(lcCore).noquote()
+                << QStringLiteral("%1(%2):").arg(QLatin1String(__FILE__)).arg(__LINE__)
+                << statementOf(change) << error
+                << QStringLiteral("(\"%1\" is stored once the database allows it)").arg(change.key);
+        }
+        retryDelay = retryDelay ? std::min(2 * retryDelay, longestRetryDelay) : firstRetryDelay;
+        retryTimer->start(retryDelay);
+    }
+
+    bool nothingLeft;
+    {
+        const WriteLocker locker(lock);
+        // A change made while this batch was written stays pending.
+        for (const Change &change : qAsConst(settled)) {
+            const auto it = pending.find(change.key);
+            if (it != pending.end() && it->serial == change.pending.serial)
+                pending.erase(it);
+        }
+        nothingLeft = pending.isEmpty();
+    }
+    written.notify_all();
+    return ok && nothingLeft;
+}
+
+bool ProfilePrivate::waitUntilStored(int timeout)
+{
+    WriteLocker locker(lock);
+    const quint64 mark = lastSerial;
+    const auto stored = [this, mark] {
+        return std::none_of(pending.cbegin(), pending.cend(),
+                            [mark](const Pending &change) { return change.serial <= mark; });
+    };
+    if (!hasTable())
+        return false;
+    if (stored())
+        return true;
+    if (!writeQueued) {
+        writeQueued = true;
+        QMetaObject::invokeMethod(
+            q, [this] { storePending(); }, Qt::QueuedConnection);
+    }
+    return written.wait_for(locker, std::chrono::milliseconds(qMax(timeout, 0)), stored)
+        && hasTable();
+}
+
+void ProfilePrivate::close()
+{
+    QVector<Change> batch;
+    {
+        const WriteLocker locker(lock);
+        if (closed)
+            return;
+        closed = true;
+        for (auto it = pending.cbegin(); it != pending.cend(); ++it)
+            batch.append({it.key(), it.value(), QVariant()});
+        pending.clear();
+    }
+    const bool owning = QThread::currentThread() == owner;
+    if (owning && retryTimer)
+        retryTimer->stop();
+    if (!batch.isEmpty()) {
+        storable(&batch);
+        QSqlError error;
+        if (!batch.isEmpty()
+            && (!owning
+                || !writeBatch(connectionNames[ProfileDatabase], batch, closingBusyTimeout,
+                               &error))) {
+            for (const Change &change : qAsConst(batch))
+                qCWarning(lcCore).noquote()
+                    << QStringLiteral("Profile: \"%1\" is not stored: the store closed before "
+                                      "the table could be written")
+                           .arg(change.key)
+                    << error;
+        }
+    }
+    written.notify_all();
+}
+
+void ProfilePrivate::setOpen(bool open)
+{
+    const std::lock_guard<std::mutex> locker(openStoresMutex);
+    if (!open) {
+        openStores.remove(this);
+        return;
+    }
+    // Also for a store made before the application object: it is the
+    // application object that takes the SQL drivers with it.
+    if (!closingRoutineAdded) {
+        qAddPostRoutine(closeOpenStores);
+        closingRoutineAdded = true;
+    }
+    openStores.insert(this);
+}
+
+// Both slots write every pending change rather than what their call
+// carried: a change superseded meanwhile must not bring back an older value.
+void Profile::saveValue(const QString &, const QVariant &)
+{
+    d->storeSoon();
+}
+
+void Profile::removeKey(const QString &)
+{
+    d->storeSoon();
+}
+
+bool Profile::sync(int timeout)
+{
+    if (QThread::currentThread() == d->owner)
+        return d->storePending();
+    return d->waitUntilStored(timeout);
+}

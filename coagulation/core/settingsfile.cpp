@@ -1,0 +1,107 @@
+#include "settingsfile_p.h"
+
+#include "corelogging_p.h"
+
+#include <QtCore/QDir>
+#include <QtCore/QFile>
+#include <QtCore/QFileInfo>
+#include <QtCore/QSettings>
+#include <QtCore/QTemporaryFile>
+
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+#include <QtCore/QStringDecoder>
+#else
+#include <QtCore/QTextCodec>
+#endif
+
+namespace {
+
+bool isUtf8(const QByteArray &bytes)
+{
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString ignored = decoder(bytes);
+    return !decoder.hasError();
+#else
+    QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
+    QTextCodec::codecForName("UTF-8")->toUnicode(bytes.constData(), bytes.size(), &state);
+    return state.invalidChars == 0 && state.remainingChars == 0;
+#endif
+}
+
+// Null when the build has no GB18030 codec.
+QString fromGb18030(const QByteArray &bytes)
+{
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    QStringDecoder decoder("GB18030");
+    return decoder.isValid() ? QString(decoder(bytes)) : QString();
+#else
+    const QTextCodec *codec = QTextCodec::codecForName("GB18030");
+    return codec ? codec->toUnicode(bytes) : QString();
+#endif
+}
+
+} // namespace
+
+const char *const SettingsFile::databaseKeys[4] = {"db/profile", "db/data", "db/qc", "db/syslog"};
+
+QString SettingsFile::defaultDatabaseName(int database)
+{
+    static const char *const names[4] = {"profile.db", "data.db", "qc.db", "syslog.db"};
+    return QLatin1String(names[database]);
+}
+
+SettingsFile::SettingsFile(const QString &file)
+{
+    QString readFrom = file;
+    QFile in(file);
+    if (in.open(QIODevice::ReadOnly)) {
+        const QByteArray bytes = in.readAll();
+        if (!isUtf8(bytes)) {
+            const QString text = fromGb18030(bytes);
+            const QString path = QFileInfo(file).absoluteFilePath();
+            // QSettings reads INI files as UTF-8 only (Qt 6) or with one codec
+            // for the whole file (Qt 5): it reads a UTF-8 copy.
+            m_converted.reset(new QTemporaryFile);
+            if (!text.isNull() && m_converted->open() && m_converted->write(text.toUtf8()) >= 0
+                && m_converted->flush()) {
+                readFrom = m_converted->fileName();
+                qCWarning(lcCore).noquote()
+                    << QStringLiteral("%1 is not UTF-8; read as GB18030").arg(path);
+            } else {
+                qCWarning(lcCore).noquote()
+                    << QStringLiteral("%1 is not UTF-8 and could not be read as GB18030").arg(path);
+            }
+        }
+    }
+    m_settings.reset(new QSettings(readFrom, QSettings::IniFormat));
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    m_settings->setIniCodec("UTF-8");
+#endif
+}
+
+SettingsFile::~SettingsFile() = default;
+
+QVariant SettingsFile::value(const QString &key, const QVariant &defaultValue) const
+{
+    return m_settings->value(key, defaultValue);
+}
+
+QString sharedFile(const QStringList &paths)
+{
+#ifdef Q_OS_WIN
+    const Qt::CaseSensitivity sensitivity = Qt::CaseInsensitive;
+#else
+    const Qt::CaseSensitivity sensitivity = Qt::CaseSensitive;
+#endif
+    QStringList seen;
+    for (const QString &path : paths) {
+        const QFileInfo info(path);
+        const QString canonical =
+            info.exists() ? info.canonicalFilePath() : QDir::cleanPath(info.absoluteFilePath());
+        if (seen.contains(canonical, sensitivity))
+            return path;
+        seen << canonical;
+    }
+    return QString();
+}
