@@ -184,12 +184,19 @@ bool Installation::layOut(const QString &directory, QString *error)
     // database goes last: an application that finds it starts on the others,
     // and would make empty files of any still missing.
     const SettingsFile settings(settingsFile);
-    QStringList order = schemas();
-    order.move(order.indexOf(QStringLiteral("profile")), order.size() - 1);
-    for (const QString &schema : qAsConst(order)) {
-        const QString file = dir.filePath(
-            settings.value(QStringLiteral("db/") + schema, schema + QStringLiteral(".db"))
-                .toString());
+    QStringList files;
+    for (int database = 0; database < 4; ++database)
+        files << dir.filePath(settings
+                                  .value(QLatin1String(SettingsFile::databaseKeys[database]),
+                                         SettingsFile::defaultDatabaseName(database))
+                                  .toString());
+    const QString shared = sharedFile(files);
+    if (!shared.isEmpty())
+        return fail(error,
+                    QStringLiteral("%1 names %2 for two databases").arg(settingsFile, shared));
+    const QStringList schemaNames = schemas();
+    for (int database : {1, 2, 3, 0}) { // the profile database (0) last
+        const QString &file = files.at(database);
         const QFileInfo existing(file);
         if (existing.isDir())
             return fail(error, QStringLiteral("%1 is a directory").arg(file));
@@ -198,7 +205,7 @@ bool Installation::layOut(const QString &directory, QString *error)
         if (!QDir().mkpath(existing.path()))
             return fail(error, QStringLiteral("cannot create the directory of %1").arg(file));
         const QString building = buildingName(file);
-        if (!createDatabase(building, schema, error)) {
+        if (!createDatabase(building, schemaNames.at(database), error)) {
             QFile::remove(building);
             if (error)
                 error->replace(building, file);

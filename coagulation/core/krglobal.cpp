@@ -189,9 +189,20 @@ void setDefaultCodec()
 
 int nextSampleNo(const QDate &date)
 {
+    bool ok = false;
+    const int number = nextSampleNo(date, &ok);
+    return ok ? number : 1;
+}
+
+int nextSampleNo(const QDate &date, bool *ok)
+{
+    bool ignored = false;
+    if (!ok)
+        ok = &ignored;
+    *ok = false;
     const QSqlDatabase db = ProfilePrivate::dataDatabase("nextSampleNo");
     if (!db.isValid())
-        return 1;
+        return 0;
     QSqlQuery query(db);
     // The cast counts "12A" as 12 and a number without digits as 0, and
     // compares "10" above "9".
@@ -199,12 +210,14 @@ int nextSampleNo(const QDate &date)
             QStringLiteral("select max(cast(sampleNo as integer)) from patient where date=:date")))
         qCWarning(lcCore) << "..\\..\\coagulation\\core\\krglobal(174):" << query.lastError();
     query.bindValue(QStringLiteral(":date"), date);
-    if (!query.exec())
+    if (!query.exec()) {
         qCWarning(lcCore) << "..\\..\\coagulation\\core\\krglobal(177):" << query.lastError();
-    // No row (a failed query) and the null maximum of no samples both count as
-    // 0. Numbers are counted from 1, and one typed in beyond the int range must
-    // neither wrap nor overflow.
+        return 0;
+    }
+    // The null maximum of no samples counts as 0. Numbers are counted from
+    // 1, and one typed in beyond the int range must neither wrap nor overflow.
     const qint64 largest = query.next() ? query.value(0).toLongLong() : 0;
+    *ok = true;
     return int(std::clamp<qint64>(largest, 0, std::numeric_limits<int>::max() - 1) + 1);
 }
 

@@ -79,12 +79,27 @@ CORE_EXPORT void setDefaultCodec();
 /**
  * One more than the largest sample number stored in the table `patient` of
  * the data database for date, counting each number by its leading digits;
- * 1 when there is none or the query fails (with a warning line). Nothing is
- * reserved: the number is free only until a row with it is stored. Starts the
- * settings store on first use; any thread (a thread other than the store's
- * asks through a connection of its own, so all threads see the same rows).
+ * 1 when there is none or the query fails (with a warning line). A failure
+ * (another program holding data.db locked past the busy time-out, say) is
+ * therefore indistinguishable from a day without samples: prefer the
+ * overload with @p ok, which can tell. Nothing is reserved: the number is
+ * free only until a row with it is stored. Starts the settings store on
+ * first use; any thread (a thread other than the store's asks through a
+ * connection of its own, so all threads see the same rows).
  */
 CORE_EXPORT int nextSampleNo(const QDate &date);
+/**
+ * As above, but a query that fails sets *ok to false and gives 0, never a
+ * number that may already be taken; *ok is true otherwise.
+ *
+ * @code
+ * bool ok = false;
+ * const int sampleNo = nextSampleNo(QDate::currentDate(), &ok);
+ * if (!ok)
+ *     return; // try again later; the warning line says why
+ * @endcode
+ */
+CORE_EXPORT int nextSampleNo(const QDate &date, bool *ok);
 
 /**
  * The configured prefix of statim and QC sample numbers ("S" and "QC" unless

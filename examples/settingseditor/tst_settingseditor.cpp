@@ -46,7 +46,8 @@ private slots:
     void layOut_data();
     void layOut();
     void layOutConcurrently();
-    void layOutFailsBeforeProfile();
+    void layOutRefused_data();
+    void layOutRefused();
 
     void translationFound_data();
     void translationFound();
@@ -309,41 +310,45 @@ void tst_SettingsEditor::revertShowsStore()
 void tst_SettingsEditor::layOut_data()
 {
     QTest::addColumn<QStringList>("present");
-    QTest::addColumn<QString>("profileName");
+    QTest::addColumn<QByteArray>("settings"); // settings.ini, when not empty
     QTest::addColumn<QStringList>("created");
     QTest::addColumn<QStringList>("absent");
 
     const QStringList all = TestInstallation::databaseFiles();
-    QTest::newRow("empty directory") << QStringList() << QString() << all << QStringList();
+    const QByteArray none;
+    QTest::newRow("empty directory") << QStringList() << none << all << QStringList();
     QTest::newRow("profile missing")
-        << QStringList{"data.db"} << QString() << QStringList{"profile.db", "qc.db", "syslog.db"}
+        << QStringList{"data.db"} << none << QStringList{"profile.db", "qc.db", "syslog.db"}
         << QStringList();
-    QTest::newRow("installed") << all << QString() << QStringList() << QStringList();
+    QTest::newRow("installed") << all << none << QStringList() << QStringList();
     QTest::newRow("only the profile")
-        << QStringList{"profile.db"} << QString() << QStringList{"data.db", "qc.db", "syslog.db"}
+        << QStringList{"profile.db"} << none << QStringList{"data.db", "qc.db", "syslog.db"}
         << QStringList();
     QTest::newRow("named in settings.ini")
-        << QStringList() << "site/clinic.db" << QStringList{"site/clinic.db", "data.db"}
-        << QStringList{"profile.db"};
+        << QStringList() << QByteArray("[db]\nprofile=site/clinic.db\n")
+        << QStringList{"site/clinic.db", "data.db"} << QStringList{"profile.db"};
+    // As a text editor saves it: UTF-8, no escapes.
     QTest::newRow("named in Chinese")
-        << QStringList() << "配置.db" << QStringList{"配置.db", "data.db"}
-        << QStringList{"profile.db"};
+        << QStringList() << QStringLiteral("[db]\nprofile=配置.db\n").toUtf8()
+        << QStringList{"配置.db", "data.db"} << QStringList{"profile.db"};
+    // As Notepad saves it on a Chinese Windows: GBK.
+    QTest::newRow("named in GBK") << QStringList()
+                                  << QByteArray("[db]\nprofile=\xc5\xe4\xd6\xc3.db\n")
+                                  << QStringList{"配置.db", "data.db"} << QStringList{"profile.db"};
 }
 
 void tst_SettingsEditor::layOut()
 {
     QFETCH(QStringList, present);
-    QFETCH(QString, profileName);
+    QFETCH(QByteArray, settings);
     QFETCH(QStringList, created);
     QFETCH(QStringList, absent);
 
     TestInstallation dir;
     for (const QString &file : present)
         QVERIFY(dir.createDatabase(file, QFileInfo(file).completeBaseName()));
-    // As a text editor saves it: UTF-8, no escapes.
-    if (!profileName.isEmpty())
-        QVERIFY(dir.writeFile(QStringLiteral("settings.ini"),
-                              "[db]\nprofile=" + profileName.toUtf8() + '\n'));
+    if (!settings.isEmpty())
+        QVERIFY(dir.writeFile(QStringLiteral("settings.ini"), settings));
     dir.enter();
 
     // A second run finds the installation and changes nothing.
@@ -390,16 +395,35 @@ void tst_SettingsEditor::layOutConcurrently()
     }
 }
 
-// A set-up run that fails part way leaves no profile database: an application
-// that finds one takes the installation for complete.
-void tst_SettingsEditor::layOutFailsBeforeProfile()
+// A set-up run that fails leaves no profile database: an application that
+// finds one takes the installation for complete.
+void tst_SettingsEditor::layOutRefused_data()
 {
+    QTest::addColumn<QString>("inTheWay"); // a directory where a database goes
+    QTest::addColumn<QByteArray>("settings");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("directory in place of data.db")
+        << "site/data.db" << QByteArray() << "data.db is a directory";
+    // Start-up would find the data tables beside the settings.
+    QTest::newRow("two databases, one file") << QString() << QByteArray("[db]\ndata=profile.db\n")
+                                             << "site/profile.db for two databases";
+}
+
+void tst_SettingsEditor::layOutRefused()
+{
+    QFETCH(QString, inTheWay);
+    QFETCH(QByteArray, settings);
+    QFETCH(QString, error);
+
     TestInstallation dir;
-    QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("site/data.db"))));
-    QString error;
-    QVERIFY(!Installation::layOut(dir.filePath(QStringLiteral("site")), &error));
-    QVERIFY2(error.endsWith(QLatin1String("data.db is a directory")), qPrintable(error));
-    QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("site/profile.db"))));
+    if (!inTheWay.isEmpty())
+        QVERIFY(QDir().mkpath(dir.filePath(inTheWay)));
+    if (!settings.isEmpty())
+        QVERIFY(dir.writeFile(QStringLiteral("site/settings.ini"), settings));
+    QString reported;
+    QVERIFY(!Installation::layOut(dir.filePath(QStringLiteral("site")), &reported));
+    QVERIFY2(reported.endsWith(error), qPrintable(reported));
     QCOMPARE(QDir(dir.filePath(QStringLiteral("site"))).entryList(QDir::Files),
              QStringList{"settings.ini"});
 }

@@ -3,6 +3,7 @@
 #include <QtCore/QTemporaryFile>
 
 #ifdef Q_OS_UNIX
+#include <csignal>
 #include <cstdio>
 #include <sys/wait.h>
 #else
@@ -76,3 +77,76 @@ ChildOutcome runChild(const QString &program, const QStringList &arguments,
 }
 
 #endif
+
+#ifdef Q_OS_UNIX
+
+struct LockHolder::Process
+{
+    FILE *output;
+};
+
+LockHolder::LockHolder(const QString &databaseFile, Mode mode, int seconds)
+{
+    const QString command =
+        QStringLiteral("exec %1 %2 %3 %4")
+            .arg(shellQuoted(QStringLiteral(LOCKHOLDER)), shellQuoted(databaseFile),
+                 mode == Exclusive ? QStringLiteral("exclusive") : QStringLiteral("read"))
+            .arg(seconds);
+    FILE *output = popen(command.toLocal8Bit().constData(), "r");
+    if (!output)
+        return;
+    m_process.reset(new Process{output});
+    long long pid = 0;
+    if (std::fscanf(output, "held %lld", &pid) == 1)
+        m_pid = pid;
+}
+
+void LockHolder::release()
+{
+    if (!m_process)
+        return;
+    if (m_pid > 0)
+        ::kill(pid_t(m_pid), SIGKILL);
+    pclose(m_process->output);
+    m_process.reset();
+    m_pid = 0;
+}
+
+#else
+
+struct LockHolder::Process
+{
+    QProcess process;
+};
+
+LockHolder::LockHolder(const QString &databaseFile, Mode mode, int seconds)
+    : m_process(new Process)
+{
+    QProcess &process = m_process->process;
+    process.start(QStringLiteral(LOCKHOLDER),
+                  {databaseFile,
+                   mode == Exclusive ? QStringLiteral("exclusive") : QStringLiteral("read"),
+                   QString::number(seconds)});
+    while (process.waitForReadyRead(timeLimitSeconds * 1000) && !process.canReadLine())
+        ;
+    const QByteArray line = process.readLine().trimmed();
+    if (line.startsWith("held "))
+        m_pid = line.mid(5).toLongLong();
+}
+
+void LockHolder::release()
+{
+    if (!m_process)
+        return;
+    m_process->process.kill();
+    m_process->process.waitForFinished();
+    m_process.reset();
+    m_pid = 0;
+}
+
+#endif
+
+LockHolder::~LockHolder()
+{
+    release();
+}

@@ -6,6 +6,8 @@
 #include <QtCore/QString>
 #include <QtCore/QStringList>
 
+#include <memory>
+
 // How a program run by runChild() ended.
 struct ChildOutcome
 {
@@ -21,5 +23,25 @@ struct ChildOutcome
 ChildOutcome runChild(const QString &program, const QStringList &arguments,
                       const QString &workingDirectory = QString(),
                       const QMap<QString, QString> &environment = {});
+
+// Another program holding a lock on an SQLite file (the lockholder
+// program) from construction until destruction, or until `seconds` pass.
+// held() tells whether it took the lock.
+class LockHolder
+{
+public:
+    enum Mode { Exclusive, Read };
+    LockHolder(const QString &databaseFile, Mode mode, int seconds = 60);
+    ~LockHolder();
+
+    bool held() const { return m_pid > 0; }
+    void release();
+
+private:
+    Q_DISABLE_COPY(LockHolder)
+    struct Process;
+    std::unique_ptr<Process> m_process;
+    qint64 m_pid = 0;
+};
 
 #endif // CHILDPROCESS_H

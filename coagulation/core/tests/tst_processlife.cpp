@@ -10,7 +10,9 @@
 #include "profile.h"
 #include "testinstallation.h"
 
+#include <QtCore/QElapsedTimer>
 #include <QtCore/QRect>
+#include <QtCore/QThreadPool>
 #include <QtSql/QSqlQuery>
 #include <QtTest/QtTest>
 #include <QtWidgets/QApplication>
@@ -130,6 +132,11 @@ static int workerStartsStore()
     QDir::setCurrent(QStringLiteral("elsewhere"));
     Profile::instance().set_hospital(QStringLiteral("County Hospital"));
     std::thread(saveCurve).join();
+    // A backup routine reopens the data database from the new directory.
+    QSqlDatabase data = Profile::instance().dataDatabase();
+    data.close();
+    data.open();
+    saveCurve();
     QTimer::singleShot(0, qApp, &QCoreApplication::quit);
     return QCoreApplication::exec();
 }
@@ -217,6 +224,86 @@ static int readValues()
     return mismatches;
 }
 
+// The instrument thread goes on changing settings while the application
+// quits, and a job that quitting starts on the global pool changes one too.
+static int changesWhileQuitting(int argc, char **argv)
+{
+    std::atomic<bool> stop{false};
+    std::atomic<int> last{0};
+    std::thread instrument;
+    {
+        QApplication app(argc, argv);
+        Profile &store = Profile::instance();
+        instrument = std::thread([&store, &stop, &last] {
+            for (int i = 1; !stop; ++i) {
+                store.setValue(QStringLiteral("k%1").arg(i), i);
+                store.setValue(QStringLiteral("counter"), i);
+                last = i;
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        });
+        QObject::connect(&app, &QCoreApplication::aboutToQuit, [] {
+            QThreadPool::globalInstance()->start([] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                Profile::instance().setValue(QStringLiteral("pool"), QStringLiteral("done"));
+            });
+        });
+        QTimer::singleShot(100, &app, &QCoreApplication::quit);
+        QCoreApplication::exec();
+    } // destroyed while the instrument writes
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    stop = true;
+    instrument.join();
+    print(QStringLiteral("last=%1").arg(last));
+    return 0;
+}
+
+// A store started before the application object, used after it is gone.
+static int storeBeforeApplication(int argc, char **argv)
+{
+    Profile &store = Profile::instance();
+    {
+        QApplication app(argc, argv);
+        store.setValue(QStringLiteral("during"), 1);
+    }
+    store.setValue(QStringLiteral("after"), 2);
+    return 0;
+}
+
+// Another program reads profile.db (a report left open) while the user
+// interface changes a setting: the window does not wait for it, and the
+// change reaches the table once the read ends.
+static int storeWhileReadHeld()
+{
+    MessageBoxAnswerer answerer;
+    Profile &store = Profile::instance();
+    QElapsedTimer waited;
+    waited.start();
+    store.set_hospital(QStringLiteral("新医院"));
+    print(QStringLiteral("waited long=%1").arg(waited.elapsed() > 1000));
+    print(QStringLiteral("memory=") + store.hospital(QString()));
+    QTimer::singleShot(6000, qApp, &QCoreApplication::quit);
+    QCoreApplication::exec();
+    // Read through a connection of its own, before the exit writes anything.
+    {
+        QSqlDatabase reader = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "reader");
+        reader.setDatabaseName(QStringLiteral("profile.db"));
+        QSqlQuery row(reader);
+        reader.open();
+        row.exec(QStringLiteral("select value from profile where name = 'hospital'"));
+        print(QStringLiteral("table=") + (row.next() ? row.value(0).toString() : QString()));
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("reader"));
+    return 0;
+}
+
+static int readHospital()
+{
+    MessageBoxAnswerer answerer;
+    print(QStringLiteral("hospital=") + Profile::instance().hospital(QString()));
+    return 0;
+}
+
 // Only a QCoreApplication: a service or an import tool.
 static int headless(int argc, char **argv)
 {
@@ -260,6 +347,9 @@ private slots:
     void secondStore();
     void racingFirstCalls();
     void workerStartsBrokenStore();
+    void changesWhileQuitting();
+    void storeBeforeApplication();
+    void storeWhileReadHeld();
 
 private:
     struct Outcome
@@ -367,12 +457,12 @@ void tst_ProcessLife::workerStartsStore()
     QVERIFY(QDir().mkpath(inst.filePath(QStringLiteral("elsewhere"))));
     const Outcome outcome = run(inst, "workerfirst");
     QVERIFY2(outcome.exitCode == 0, qPrintable(outcome.errors));
-    QCOMPARE(outcome.output, (QStringList{"stored=1", "stored=1"}));
+    QCOMPARE(outcome.output, (QStringList{"stored=1", "stored=1", "stored=1"}));
     QCOMPARE(inst.query(QStringLiteral("profile.db"),
                         QStringLiteral("select value from profile where name = 'hospital'")),
              (QList<QVariantList>{{QStringLiteral("County Hospital")}}));
     QCOMPARE(inst.query(QStringLiteral("data.db"), QStringLiteral("select count(*) from curve")),
-             (QList<QVariantList>{{2}}));
+             (QList<QVariantList>{{3}}));
     QVERIFY(!QFileInfo::exists(inst.filePath(QStringLiteral("elsewhere/data.db"))));
     QVERIFY2(!outcome.errors.contains(QLatin1String("thread")), qPrintable(outcome.errors));
 }
@@ -416,6 +506,60 @@ void tst_ProcessLife::workerStartsBrokenStore()
              qPrintable(outcome.errors));
 }
 
+// Every change the instrument made is in the table or was reported as not
+// stored; so is the pool's.
+void tst_ProcessLife::changesWhileQuitting()
+{
+    TestInstallation inst;
+    QVERIFY(inst.create());
+    const Outcome outcome = run(inst, "quitting");
+    QVERIFY2(outcome.exitCode == 0, qPrintable(outcome.errors));
+    QCOMPARE(outcome.output.size(), 1);
+    const int last = outcome.output.first().mid(5).toInt();
+    QVERIFY(last > 0);
+    QHash<QString, QVariant> table;
+    for (const QVariantList &row : inst.query(QStringLiteral("profile.db"),
+                                              QStringLiteral("select name, value from profile")))
+        table.insert(row.at(0).toString(), row.at(1));
+    for (int i = 1; i <= last; ++i) {
+        const QString key = QStringLiteral("k%1").arg(i);
+        const bool reported =
+            outcome.errors.contains(QStringLiteral("\"%1\" is not stored").arg(key));
+        QVERIFY2(table.value(key) == QVariant(i) || reported, qPrintable(key));
+    }
+    // The counter's changes after the store closed are each reported.
+    const int unstored = outcome.errors.count(QStringLiteral("\"counter\" is not stored"));
+    QCOMPARE(table.value(QStringLiteral("counter")).toInt(), last - unstored);
+    QCOMPARE(table.value(QStringLiteral("pool")), QVariant(QStringLiteral("done")));
+}
+
+void tst_ProcessLife::storeBeforeApplication()
+{
+    TestInstallation inst;
+    QVERIFY(inst.create());
+    const Outcome outcome = run(inst, "before application");
+    QVERIFY2(outcome.exitCode == 0, qPrintable(outcome.errors));
+    QVERIFY2(outcome.errors.contains(QLatin1String("\"after\" is not stored")),
+             qPrintable(outcome.errors));
+    QVERIFY2(!outcome.errors.contains(QLatin1String("Driver not loaded")),
+             qPrintable(outcome.errors));
+    QCOMPARE(
+        inst.query(QStringLiteral("profile.db"), QStringLiteral("select name, value from profile")),
+        (QList<QVariantList>{{QStringLiteral("during"), 1}}));
+}
+
+void tst_ProcessLife::storeWhileReadHeld()
+{
+    TestInstallation inst;
+    QVERIFY(inst.create());
+    LockHolder reader(inst.filePath(QStringLiteral("profile.db")), LockHolder::Read, 2);
+    QVERIFY(reader.held());
+    const Outcome outcome = run(inst, "read held");
+    QVERIFY2(outcome.exitCode == 0, qPrintable(outcome.errors));
+    QCOMPARE(outcome.output, (QStringList{"waited long=0", "memory=新医院", "table=新医院"}));
+    QCOMPARE(run(inst, "hospital").output, QStringList{"hospital=新医院"});
+}
+
 int main(int argc, char **argv)
 {
     const QByteArray child = qgetenv(childVariable);
@@ -423,6 +567,10 @@ int main(int argc, char **argv)
         return headless(argc, argv);
     if (child == "no application")
         return scriptWithoutApplication();
+    if (child == "quitting")
+        return changesWhileQuitting(argc, argv);
+    if (child == "before application")
+        return storeBeforeApplication(argc, argv);
     QApplication app(argc, argv);
     static const struct
     {
@@ -438,6 +586,8 @@ int main(int argc, char **argv)
         {"twostores", twoStores},
         {"write", writeValues},
         {"read", readValues},
+        {"read held", storeWhileReadHeld},
+        {"hospital", readHospital},
     };
     for (const auto &entry : children) {
         if (child == entry.name)

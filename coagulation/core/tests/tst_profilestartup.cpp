@@ -3,6 +3,7 @@
 // Profile::instance() once, answers the message boxes and prints what it found
 // as JSON, so that no singleton or registered connection outlives a case.
 
+#include "childprocess.h"
 #include "messageboxanswerer.h"
 #include "profile.h"
 #include "testinstallation.h"
@@ -228,6 +229,17 @@ void tst_ProfileStartup::startup_data()
     QTest::newRow("GBK settings") << gbkNames << silent
                                   << QStringList{"./配置.db", "./数据.db", "./qc.db", "./syslog.db"}
                                   << "1111" << noKeys;
+    // Another program holds data.db past the busy time-out (30 s): it is
+    // locked, not damaged.
+    const auto holder = std::make_shared<std::unique_ptr<LockHolder>>();
+    const Layout lockedData = [holder](TestInstallation &inst) {
+        holder->reset(new LockHolder(inst.filePath("data.db"), LockHolder::Exclusive, 45));
+        return (*holder)->held();
+    };
+    QTest::newRow("data.db locked") << Layout([seeded, lockedData](TestInstallation &inst) {
+        return seeded(".")(inst) && lockedData(inst);
+    }) << QStringList{literal("数据库文件 ./data.db 被其他程序锁定")}
+                                    << here << "1111" << hospital;
     const Layout sharedFile = [](TestInstallation &inst) {
         return inst.create() && inst.writeSettings({{"db/syslog", "data.db"}});
     };

@@ -1,3 +1,4 @@
+#include "childprocess.h"
 #include "krglobal.h"
 #include "messageboxanswerer.h"
 #include "profile.h"
@@ -25,7 +26,8 @@ private slots:
     void samplePrefix_data();
     void samplePrefix();
     void setGeneratedValue();
-    void missingPatientTable();
+    void queryFails_data();
+    void queryFails();
 
 private:
     std::unique_ptr<TestInstallation> m_inst;
@@ -85,7 +87,9 @@ void tst_SampleNumber::nextSampleNo()
     WarningCapture warnings;
     QCOMPARE(::nextSampleNo(date), expected);
     // Nothing is reserved: asking again gives the same number.
-    QCOMPARE(::nextSampleNo(date), expected);
+    bool ok = false;
+    QCOMPARE(::nextSampleNo(date, &ok), expected);
+    QVERIFY(ok);
     QCOMPARE(warnings.lines(), QStringList());
 }
 
@@ -165,29 +169,62 @@ void tst_SampleNumber::setGeneratedValue()
              qPrintable(insert));
 }
 
-void tst_SampleNumber::missingPatientTable()
+void tst_SampleNumber::queryFails_data()
 {
-    QVERIFY(m_inst->execSql(QStringLiteral("data.db"), QStringLiteral("drop table patient")));
-    // Reopened, the connection finds the table missing already when preparing,
-    // as it does when the table was never there.
+    QTest::addColumn<bool>("locked"); // else the table is missing
+    QTest::addColumn<QString>("error");
+    QTest::newRow("missing table") << false << "no such table: patient";
+    QTest::newRow("locked by another program") << true << "database is locked";
+}
+
+void tst_SampleNumber::queryFails()
+{
+    QFETCH(bool, locked);
+    QFETCH(QString, error);
+    QVERIFY(m_inst->execSql(QStringLiteral("data.db"),
+                            QStringLiteral("insert into patient (date, sampleNo) values (?, ?)"),
+                            {QStringLiteral("2024-03-01"), QStringLiteral("5")}));
+    // Reopened, the connection finds a missing table already when preparing,
+    // as it does when the table was never there; and it waits briefly.
     QSqlDatabase data = Profile::instance().dataDatabase();
     data.close();
+    data.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=200"));
+    std::unique_ptr<LockHolder> holder;
+    if (locked) {
+        holder.reset(
+            new LockHolder(m_inst->filePath(QStringLiteral("data.db")), LockHolder::Exclusive));
+        QVERIFY(holder->held());
+    } else {
+        QVERIFY(m_inst->execSql(QStringLiteral("data.db"), QStringLiteral("drop table patient")));
+    }
     QVERIFY(data.open());
 
     WarningCapture warnings;
+    // The old call cannot tell; the new one never hands out a number that
+    // may be taken.
     QCOMPARE(::nextSampleNo(QDate(2024, 3, 1)), 1);
-    QVERIFY(m_inst->execSql(QStringLiteral("data.db"),
-                            QStringLiteral("create table patient (sampleNo text, date text)")));
+    bool ok = true;
+    QCOMPARE(::nextSampleNo(QDate(2024, 3, 1), &ok), 0);
+    QVERIFY(!ok);
 
-    const QStringList lines = warnings.lines();
-    QCOMPARE(lines.size(), 2);
+    // The lines of the two calls: (174) when preparing fails, then (177).
+    const QStringList lines = warnings.linesContaining(QStringLiteral("krglobal(17"));
+    QCOMPARE(lines.size(), 4);
     QVERIFY2(
         lines.at(0).startsWith(QLatin1String(R"(..\..\coagulation\core\krglobal(174): QSqlError()"))
-            && lines.at(0).contains(QLatin1String("no such table: patient")),
+            && lines.at(0).contains(error),
         qPrintable(lines.at(0)));
     QVERIFY2(lines.at(1).startsWith(
                  QLatin1String(R"(..\..\coagulation\core\krglobal(177): QSqlError()")),
              qPrintable(lines.at(1)));
+    if (!locked) {
+        QVERIFY(m_inst->execSql(QStringLiteral("data.db"),
+                                QStringLiteral("create table patient (sampleNo text, date text)")));
+    }
+    holder.reset();
+    data.close();
+    data.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=30000"));
+    QVERIFY(data.open());
 }
 
 QTEST_MAIN(tst_SampleNumber)
