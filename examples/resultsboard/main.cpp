@@ -77,9 +77,10 @@ int main(int argc, char **argv)
     if (!check(!ok, QStringLiteral("typed-in \"12,5\" refused")))
         return 1;
 
-    // 5. Sample numbers of the day.
-    const int sampleNo = nextSampleNo(QDate::currentDate());
-    if (!check(sampleNo >= 1, QStringLiteral("next sample %1%2")
+    // 5. Sample numbers of the day. A number is only handed out when the
+    // data database could be read: a locked file must not give a duplicate.
+    const int sampleNo = nextSampleNo(QDate::currentDate(), &ok);
+    if (!check(ok, QStringLiteral("next sample %1%2")
                                    .arg(samplePrefix(kr::StatimSample))
                                    .arg(sampleNo)))
         return 1;
