@@ -159,8 +159,16 @@ void tst_ProfileFaults::storeFails()
         QVERIFY2(WarningCapture::hasSourcePosition(line), qPrintable(line));
     }
     QVERIFY(m_answerer->seen.isEmpty()); // a failed store is no start-up problem
+    // Still failing: no write, no second warning for the same keys.
+    QVERIFY(!m_profile->sync());
+    QCOMPARE(warnings.lines().size(), 2);
 
+    // What failed is written once the fault is gone, at the next sync (or
+    // change, or retry).
     QVERIFY(heal(fault));
+    QVERIFY(m_profile->sync());
+    QCOMPARE(row(stored), QVariant(QStringLiteral("during")));
+    QCOMPARE(row(removed), QVariant());
     warnings.clear();
     m_profile->setValue(stored, QStringLiteral("after"));
     m_profile->setValue(removed, QStringLiteral("after"));

@@ -5,6 +5,8 @@
 #include <QtCore/QAtomicInt>
 #include <QtTest/QtTest>
 
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <thread>
 #include <vector>
@@ -20,6 +22,7 @@ private slots:
     void latestPersistedValueWins();
     void pendingStoresWrittenAtQuit();
     void pendingStoresWrittenAtDestruction();
+    void workerFlood();
 };
 
 namespace {
@@ -257,6 +260,57 @@ void tst_ProfileThreads::pendingStoresWrittenAtDestruction()
     }
     QCOMPARE(storedRow(inst, QStringLiteral("hospital")), QVariant("queued"));
     QCOMPARE(storedRow(inst, QStringLiteral("gone")), QVariant());
+}
+
+// The instrument's thread changes a counter every millisecond, and other
+// settings besides, while this thread runs a 1 ms timer: its changes are
+// written a batch per turn of the event loop, so the timer keeps firing; sync()
+// on the worker returns once they are on disk; the table ends equal to memory,
+// also after a restart.
+void tst_ProfileThreads::workerFlood()
+{
+    TestInstallation inst;
+    QVERIFY(inst.create());
+    inst.enter();
+    constexpr int changes = 500;
+    QHash<QString, QVariant> inMemory;
+    {
+        Profile profile;
+        std::atomic<bool> flooding{true};
+        std::atomic<bool> synced{false};
+        int fired = 0;
+        QTimer tick;
+        tick.setInterval(1);
+        connect(&tick, &QTimer::timeout, [&] { fired += flooding ? 1 : 0; });
+        tick.start();
+        std::thread instrument([&] {
+            for (int i = 1; i <= changes; ++i) {
+                profile.setValue(QStringLiteral("counter"), i);
+                profile.setValue(QStringLiteral("state %1").arg(i % 7), i);
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            flooding = false;
+            synced = profile.sync();
+        });
+        QElapsedTimer clock;
+        clock.start();
+        while ((flooding || !synced) && clock.elapsed() < 120000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        instrument.join();
+        QVERIFY(synced);
+        // Each batch costs a sync to disk, tens of ms on a loaded machine;
+        // a store per change starved the timer for as long as the flood lasted.
+        QVERIFY2(fired >= 10, qPrintable(QString::number(fired)));
+        for (const QString &key : profile.keys())
+            inMemory.insert(key, profile.value(key));
+    }
+    QCOMPARE(inMemory.value(QStringLiteral("counter")), QVariant(changes));
+    const auto rows =
+        inst.query(QStringLiteral("profile.db"), QStringLiteral("select name from profile"));
+    QCOMPARE(rows.size(), inMemory.size());
+    Profile restarted;
+    for (auto it = inMemory.cbegin(); it != inMemory.cend(); ++it)
+        QCOMPARE(restarted.value(it.key()).toInt(), it.value().toInt());
 }
 
 QTEST_MAIN(tst_ProfileThreads)
