@@ -72,6 +72,8 @@ public:
     // Writes the pending changes: at once in the owning thread, at the next
     // turn of its event loop from any other.
     void storeSoon();
+    // Queues a write of what is pending to the owning thread.
+    void queueWrite();
     // Writes every pending change in one transaction, in the owning thread;
     // true when none is left pending. A change that fails stays pending and
     // is tried again later.

@@ -194,8 +194,16 @@ void ProfilePrivate::storeSoon()
             return;
         writeQueued = true;
     }
-    QMetaObject::invokeMethod(
-        q, [this] { storePending(); }, Qt::QueuedConnection);
+    queueWrite();
+}
+
+void ProfilePrivate::queueWrite()
+{
+    // Through the storing slot, which writes whatever is pending when it
+    // runs; by name, so that nothing of ours crosses the threads but the
+    // pending changes under `lock`.
+    QMetaObject::invokeMethod(q, "saveValue", Qt::QueuedConnection, Q_ARG(QString, QString()),
+                              Q_ARG(QVariant, QVariant()));
 }
 
 bool ProfilePrivate::storePending()
@@ -271,8 +279,7 @@ bool ProfilePrivate::waitUntilStored(int timeout)
         return true;
     if (!writeQueued) {
         writeQueued = true;
-        QMetaObject::invokeMethod(
-            q, [this] { storePending(); }, Qt::QueuedConnection);
+        queueWrite();
     }
     return written.wait_for(locker, std::chrono::milliseconds(qMax(timeout, 0)), stored)
         && hasTable();
