@@ -19,23 +19,23 @@ struct Source
     Setting setting;
     const char *key; // also where Profile::libraryDefault finds the default
 };
+#define SOURCE(name) \
+    { \
+        &Profile::name, #name \
+    }
 
 const Source<TextSetting> markSources[DisplaySettings::MarkCount] = {
-    {&Profile::manual_input_flag, "manual_input_flag"},
-    {&Profile::dilution_result_flag, "dilution_result_flag"},
-    {&Profile::lower_report_limit_flag, "lower_report_limit_flag"},
-    {&Profile::upper_report_limit_flag, "upper_report_limit_flag"},
-    {&Profile::lower_mark_limit_flag, "lower_mark_limit_flag"},
-    {&Profile::upper_mark_limit_flag, "upper_mark_limit_flag"},
+    SOURCE(manual_input_flag),       SOURCE(dilution_result_flag),  SOURCE(lower_report_limit_flag),
+    SOURCE(upper_report_limit_flag), SOURCE(lower_mark_limit_flag), SOURCE(upper_mark_limit_flag),
 };
+const Source<TextSetting> notClottedSource = SOURCE(result_not_clotted);
+const Source<TextSetting> noResultSource = SOURCE(result_can_not_be_calculated);
 
 const Source<ColourSetting> colourSources[DisplaySettings::ColourCount] = {
-    {&Profile::color_of_null_result, "color_of_null_result"},
-    {&Profile::color_of_upper_report, "color_of_upper_report"},
-    {&Profile::color_of_lower_report, "color_of_lower_report"},
-    {&Profile::color_of_upper_mark, "color_of_upper_mark"},
-    {&Profile::color_of_lower_mark, "color_of_lower_mark"},
+    SOURCE(color_of_null_result), SOURCE(color_of_upper_report), SOURCE(color_of_lower_report),
+    SOURCE(color_of_upper_mark),  SOURCE(color_of_lower_mark),
 };
+#undef SOURCE
 
 template<typename T, typename Setting>
 T read(Profile &profile, const Source<Setting> &source)
@@ -49,11 +49,8 @@ DisplaySettings readSettings(Profile &profile)
     DisplaySettings settings;
     for (int i = 0; i < DisplaySettings::MarkCount; ++i)
         settings.marks[i] = read<QString>(profile, markSources[i]);
-    settings.notClotted = read<QString>(
-        profile, Source<TextSetting>{&Profile::result_not_clotted, "result_not_clotted"});
-    settings.noResult = read<QString>(profile,
-                                      Source<TextSetting>{&Profile::result_can_not_be_calculated,
-                                                          "result_can_not_be_calculated"});
+    settings.notClotted = read<QString>(profile, notClottedSource);
+    settings.noResult = read<QString>(profile, noResultSource);
     for (int i = 0; i < DisplaySettings::ColourCount; ++i)
         settings.brushes[i] = QBrush(read<QColor>(profile, colourSources[i]), Qt::SolidPattern);
 

@@ -99,48 +99,68 @@ QStringList Profile::keys() const
 
 namespace {
 
-// What the library passes when it reads its own settings. Texts with a
-// translation context go through Profile::tr at the time of the call, so a
-// translation file can replace them; the sample prefixes are passed as they are.
+// What the library passes when it reads its own settings, from the list of
+// settings. Translated texts go through Profile::tr at the time of the call,
+// so a translation file can replace them.
 struct LibraryDefault
 {
-    const char *key;
-    const char *text; // null for a colour
-    bool translated;
-    QRgb color;
+    enum Kind { None, Verbatim, Translated, Colour };
+    Kind kind = None;
+    const char *text = nullptr;
+    QRgb colour = 0;
 };
 
-const QRgb red = qRgb(255, 0, 0);
-const QRgb orange = qRgb(255, 170, 0);
+constexpr LibraryDefault verbatim(const char *text)
+{
+    return {LibraryDefault::Verbatim, text, 0};
+}
 
-const LibraryDefault libraryDefaults[] = {
-    {"statim_sample_prefix", "S", false, 0},
-    {"qc_sample_prefix", "QC", false, 0},
-    {"result_can_not_be_calculated", QT_TRANSLATE_NOOP("Profile", "---.-"), true, 0},
-    {"result_not_clotted", QT_TRANSLATE_NOOP("Profile", "不凝"), true, 0},
-    {"dilution_result_flag", QT_TRANSLATE_NOOP("Profile", "!"), true, 0},
-    {"lower_report_limit_flag", QT_TRANSLATE_NOOP("Profile", "<"), true, 0},
-    {"upper_report_limit_flag", QT_TRANSLATE_NOOP("Profile", ">"), true, 0},
-    {"lower_mark_limit_flag", QT_TRANSLATE_NOOP("Profile", "↓"), true, 0},
-    {"upper_mark_limit_flag", QT_TRANSLATE_NOOP("Profile", "↑"), true, 0},
-    {"manual_input_flag", QT_TRANSLATE_NOOP("Profile", "M"), true, 0},
-    {"color_of_null_result", nullptr, false, red},
-    {"color_of_lower_report", nullptr, false, red},
-    {"color_of_upper_report", nullptr, false, red},
-    {"color_of_lower_mark", nullptr, false, orange},
-    {"color_of_upper_mark", nullptr, false, orange},
+constexpr LibraryDefault translated(const char *text)
+{
+    return {LibraryDefault::Translated, text, 0};
+}
+
+constexpr LibraryDefault colour(int red, int green, int blue)
+{
+    return {LibraryDefault::Colour, nullptr, qRgb(red, green, blue)};
+}
+
+const struct
+{
+    const char *key;
+    LibraryDefault value;
+} libraryDefaults[] = {
+#define PROFILE_APPLICATION_SETTING LibraryDefault()
+#define PROFILE_VERBATIM(text) verbatim(text)
+#define PROFILE_TRANSLATED(text) translated(text)
+#define PROFILE_COLOUR(red, green, blue) colour(red, green, blue)
+#define PROFILE_LIBRARY_DEFAULT(Type, name, libraryDefault) {#name, libraryDefault},
+    PROFILE_SETTINGS(PROFILE_LIBRARY_DEFAULT)
+#undef PROFILE_LIBRARY_DEFAULT
+#undef PROFILE_COLOUR
+#undef PROFILE_TRANSLATED
+#undef PROFILE_VERBATIM
+#undef PROFILE_APPLICATION_SETTING
 };
 
 } // namespace
 
 QVariant Profile::libraryDefault(const QString &key)
 {
-    for (const LibraryDefault &entry : libraryDefaults) {
+    for (const auto &entry : libraryDefaults) {
         if (key != QLatin1String(entry.key))
             continue;
-        if (!entry.text)
-            return QColor(entry.color);
-        return entry.translated ? tr(entry.text) : QString::fromLatin1(entry.text);
+        switch (entry.value.kind) {
+        case LibraryDefault::None:
+            break;
+        case LibraryDefault::Verbatim:
+            return QString::fromUtf8(entry.value.text);
+        case LibraryDefault::Translated:
+            return tr(entry.value.text);
+        case LibraryDefault::Colour:
+            return QColor(entry.value.colour);
+        }
+        break;
     }
     return QVariant();
 }

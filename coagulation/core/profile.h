@@ -22,41 +22,52 @@ class ProfilePrivate;
 
 /**
  * The typed display and workflow settings, in declaration order, as (type,
- * name). Each name is also the setting's key, so a typed accessor and
- * value()/setValue() with that key reach the same entry. The library itself
- * reads the sample prefixes, the result texts and flags and the result
- * colours, each with its own default (Profile::libraryDefault()); the others
- * are the application's.
+ * name, library default). Each name is also the setting's key, so a typed
+ * accessor and value()/setValue() with that key reach the same entry. The
+ * library itself reads the sample prefixes (passed verbatim), the result
+ * texts and flags (translated in the context "Profile" at the time of the
+ * call) and the result colours, each with the default given here, which
+ * Profile::libraryDefault() returns; the others are the application's
+ * (PROFILE_APPLICATION_SETTING).
  */
-#define PROFILE_TYPED_SETTINGS(X) \
-    X(QString, statim_sample_prefix) \
-    X(QString, qc_sample_prefix) \
-    X(QString, result_is_preparing) \
-    X(QString, result_can_not_be_calculated) \
-    X(QString, result_is_incubating) \
-    X(QString, result_is_analysing) \
-    X(QString, result_not_clotted) \
-    X(QString, dilution_result_flag) \
-    X(QString, lower_report_limit_flag) \
-    X(QString, upper_report_limit_flag) \
-    X(QString, lower_mark_limit_flag) \
-    X(QString, upper_mark_limit_flag) \
-    X(QString, manual_input_flag) \
-    X(QColor, color_of_waiting) \
-    X(QColor, color_of_dispensing) \
-    X(QColor, color_of_incubating) \
-    X(QColor, color_of_analysing) \
-    X(QColor, color_of_null_result) \
-    X(QColor, color_of_lower_report) \
-    X(QColor, color_of_upper_report) \
-    X(QColor, color_of_lower_mark) \
-    X(QColor, color_of_upper_mark) \
-    X(QString, analysis_display_assay) \
-    X(QString, patient_display_fields) \
-    X(int, max_qc_file) \
-    X(int, qc_method) \
-    X(QString, hospital) \
-    X(bool, is_touch_screen)
+#define PROFILE_SETTINGS(X) PROFILE_SETTING_LIST_(X, PROFILE_WITH_DEFAULT_)
+/** The same list as (type, name). */
+#define PROFILE_TYPED_SETTINGS(X) PROFILE_SETTING_LIST_(X, PROFILE_WITHOUT_DEFAULT_)
+
+/// @cond internal
+#define PROFILE_WITH_DEFAULT_(X, Type, name, libraryDefault) X(Type, name, libraryDefault)
+#define PROFILE_WITHOUT_DEFAULT_(X, Type, name, libraryDefault) X(Type, name)
+#define PROFILE_SETTING_LIST_(X, A) \
+    A(X, QString, statim_sample_prefix, PROFILE_VERBATIM("S")) \
+    A(X, QString, qc_sample_prefix, PROFILE_VERBATIM("QC")) \
+    A(X, QString, result_is_preparing, PROFILE_APPLICATION_SETTING) \
+    A(X, QString, result_can_not_be_calculated, \
+      PROFILE_TRANSLATED(QT_TRANSLATE_NOOP("Profile", "---.-"))) \
+    A(X, QString, result_is_incubating, PROFILE_APPLICATION_SETTING) \
+    A(X, QString, result_is_analysing, PROFILE_APPLICATION_SETTING) \
+    A(X, QString, result_not_clotted, PROFILE_TRANSLATED(QT_TRANSLATE_NOOP("Profile", "不凝"))) \
+    A(X, QString, dilution_result_flag, PROFILE_TRANSLATED(QT_TRANSLATE_NOOP("Profile", "!"))) \
+    A(X, QString, lower_report_limit_flag, PROFILE_TRANSLATED(QT_TRANSLATE_NOOP("Profile", "<"))) \
+    A(X, QString, upper_report_limit_flag, PROFILE_TRANSLATED(QT_TRANSLATE_NOOP("Profile", ">"))) \
+    A(X, QString, lower_mark_limit_flag, PROFILE_TRANSLATED(QT_TRANSLATE_NOOP("Profile", "↓"))) \
+    A(X, QString, upper_mark_limit_flag, PROFILE_TRANSLATED(QT_TRANSLATE_NOOP("Profile", "↑"))) \
+    A(X, QString, manual_input_flag, PROFILE_TRANSLATED(QT_TRANSLATE_NOOP("Profile", "M"))) \
+    A(X, QColor, color_of_waiting, PROFILE_APPLICATION_SETTING) \
+    A(X, QColor, color_of_dispensing, PROFILE_APPLICATION_SETTING) \
+    A(X, QColor, color_of_incubating, PROFILE_APPLICATION_SETTING) \
+    A(X, QColor, color_of_analysing, PROFILE_APPLICATION_SETTING) \
+    A(X, QColor, color_of_null_result, PROFILE_COLOUR(255, 0, 0)) \
+    A(X, QColor, color_of_lower_report, PROFILE_COLOUR(255, 0, 0)) \
+    A(X, QColor, color_of_upper_report, PROFILE_COLOUR(255, 0, 0)) \
+    A(X, QColor, color_of_lower_mark, PROFILE_COLOUR(255, 170, 0)) \
+    A(X, QColor, color_of_upper_mark, PROFILE_COLOUR(255, 170, 0)) \
+    A(X, QString, analysis_display_assay, PROFILE_APPLICATION_SETTING) \
+    A(X, QString, patient_display_fields, PROFILE_APPLICATION_SETTING) \
+    A(X, int, max_qc_file, PROFILE_APPLICATION_SETTING) \
+    A(X, int, qc_method, PROFILE_APPLICATION_SETTING) \
+    A(X, QString, hospital, PROFILE_APPLICATION_SETTING) \
+    A(X, bool, is_touch_screen, PROFILE_APPLICATION_SETTING)
+/// @endcond
 
 /**
  * The application's persistent settings and its four database connections.

@@ -12,22 +12,31 @@ struct Mark
 {
     kr::ResultFlag flag;
     TextSetting setting;
-    const char *defaultText;
+    const char *key;
 
-    QString text() const { return (Profile::instance().*setting)(Profile::tr(defaultText)); }
+    QString text() const
+    {
+        return (Profile::instance()
+                .*setting)(Profile::libraryDefault(QLatin1String(key)).toString());
+    }
 };
+#define MARK(flag, name) \
+    { \
+        flag, &Profile::name, #name \
+    }
 
 const Mark leadingMarks[] = {
-    {kr::ManualInputFlag, &Profile::manual_input_flag, "M"},
-    {kr::DilutionResultFlag, &Profile::dilution_result_flag, "!"},
-    {kr::LowerReportLimitFlag, &Profile::lower_report_limit_flag, "<"},
-    {kr::UpperReportLimitFlag, &Profile::upper_report_limit_flag, ">"},
+    MARK(kr::ManualInputFlag, manual_input_flag),
+    MARK(kr::DilutionResultFlag, dilution_result_flag),
+    MARK(kr::LowerReportLimitFlag, lower_report_limit_flag),
+    MARK(kr::UpperReportLimitFlag, upper_report_limit_flag),
 };
 
 const Mark trailingMarks[] = {
-    {kr::LowerMarkLimitFlag, &Profile::lower_mark_limit_flag, "↓"},
-    {kr::UpperMarkLimitFlag, &Profile::upper_mark_limit_flag, "↑"},
+    MARK(kr::LowerMarkLimitFlag, lower_mark_limit_flag),
+    MARK(kr::UpperMarkLimitFlag, upper_mark_limit_flag),
 };
+#undef MARK
 
 struct MarkTexts
 {
@@ -76,7 +85,8 @@ AnalysisResult parseWithPattern(const QString &text)
 {
     const MarkTexts leading = markTexts(leadingMarks);
     const MarkTexts trailing = markTexts(trailingMarks);
-    const QString notClotted = Profile::instance().result_not_clotted(Profile::tr("不凝"));
+    const QString notClotted = Profile::instance().result_not_clotted(
+        Profile::libraryDefault(QStringLiteral("result_not_clotted")).toString());
 
     QString word = QStringLiteral("[+-]?(?:\\d+\\.?\\d*|\\.\\d+)(?:[eE][+-]?\\d+)?");
     if (!notClotted.isEmpty())

@@ -333,36 +333,42 @@ void tst_Profile::storedBeforeLaterSlots()
 
 void tst_Profile::typedKeys()
 {
-    // The getters' keys, written out independently of the declaration list.
-    QStringList expected = {"statim_sample_prefix",
-                            "qc_sample_prefix",
-                            "result_is_preparing",
-                            "result_can_not_be_calculated",
-                            "result_is_incubating",
-                            "result_is_analysing",
-                            "result_not_clotted",
-                            "dilution_result_flag",
-                            "lower_report_limit_flag",
-                            "upper_report_limit_flag",
-                            "lower_mark_limit_flag",
-                            "upper_mark_limit_flag",
-                            "manual_input_flag",
-                            "color_of_waiting",
-                            "color_of_dispensing",
-                            "color_of_incubating",
-                            "color_of_analysing",
-                            "color_of_null_result",
-                            "color_of_lower_report",
-                            "color_of_upper_report",
-                            "color_of_lower_mark",
-                            "color_of_upper_mark",
-                            "analysis_display_assay",
-                            "patient_display_fields",
-                            "max_qc_file",
-                            "qc_method",
-                            "hospital",
-                            "is_touch_screen"};
-    expected.sort();
+    // The getters' keys and what the library's own readers pass as their
+    // defaults, written out independently of the declaration list.
+    const QVariant red = QColor(255, 0, 0), orange = QColor(255, 170, 0), none;
+    const QMap<QString, QVariant> defaults = {
+        {"statim_sample_prefix", "S"},
+        {"qc_sample_prefix", "QC"},
+        {"result_is_preparing", none},
+        {"result_can_not_be_calculated", "---.-"},
+        {"result_is_incubating", none},
+        {"result_is_analysing", none},
+        {"result_not_clotted", "不凝"},
+        {"dilution_result_flag", "!"},
+        {"lower_report_limit_flag", "<"},
+        {"upper_report_limit_flag", ">"},
+        {"lower_mark_limit_flag", "↓"},
+        {"upper_mark_limit_flag", "↑"},
+        {"manual_input_flag", "M"},
+        {"color_of_waiting", none},
+        {"color_of_dispensing", none},
+        {"color_of_incubating", none},
+        {"color_of_analysing", none},
+        {"color_of_null_result", red},
+        {"color_of_lower_report", red},
+        {"color_of_upper_report", red},
+        {"color_of_lower_mark", orange},
+        {"color_of_upper_mark", orange},
+        {"analysis_display_assay", none},
+        {"patient_display_fields", none},
+        {"max_qc_file", none},
+        {"qc_method", none},
+        {"hospital", none},
+        {"is_touch_screen", none},
+    };
+    for (auto it = defaults.cbegin(); it != defaults.cend(); ++it)
+        COMPARE_EXACT(Profile::libraryDefault(it.key()), it.value());
+    const QStringList expected = defaults.keys();
 
     const auto readers = typedReaders();
     QCOMPARE(readers.size(), 28);
