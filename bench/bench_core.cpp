@@ -54,6 +54,31 @@ static void BM_crc16_boost(benchmark::State &state)
 }
 BENCHMARK(BM_crc16_boost);
 
+// --- CRC-16 of one serial frame, the size the instrument sends many times a second
+
+static void BM_crc16_frame(benchmark::State &state)
+{
+    QByteArray frame = randomBytes(32);
+    for (auto _ : state) {
+        // The frame counts as new each time: nothing is computed once for all.
+        benchmark::DoNotOptimize(frame.data());
+        benchmark::DoNotOptimize(crc16(frame.constData(), frame.size()));
+    }
+}
+BENCHMARK(BM_crc16_frame);
+
+static void BM_crc16_frame_boost(benchmark::State &state)
+{
+    QByteArray frame = randomBytes(32);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(frame.data());
+        boost::crc_optimal<16, 0x1021, 0xFFFF, 0, false, false> crc;
+        crc.process_bytes(frame.constData(), size_t(frame.size()));
+        benchmark::DoNotOptimize(crc.checksum());
+    }
+}
+BENCHMARK(BM_crc16_frame_boost);
+
 // --- Curve byte form, 100 000 points
 
 static ClotCurve bigCurve()
