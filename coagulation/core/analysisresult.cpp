@@ -13,8 +13,7 @@
 static const double kEpsilon = std::numeric_limits<double>::epsilon();
 
 // The library's own reference keeps the empty block alive for every handle.
-AnalysisResult::Data AnalysisResult::shared_null = {
-    1, 0, 0.0, 0.0, 0, AnalysisResult::NullResult, QString(), ClotCurve(), 0, 0, 0, 0};
+AnalysisResult::Data AnalysisResult::shared_null{AnalysisResult::Data::LibraryReference()};
 
 const double AnalysisResult::notClottedValue = 999.9;
 const double AnalysisResult::nullValue = 0.0;
@@ -33,20 +32,14 @@ static const char *const errorMessages[] = {
 
 AnalysisResult::AnalysisResult()
     : d(&shared_null)
-{
-    d->ref.ref();
-}
+{ }
 
-AnalysisResult::AnalysisResult(const AnalysisResult &other)
-    : d(other.d)
-{
-    d->ref.ref();
-}
+AnalysisResult::AnalysisResult(const AnalysisResult &other) = default;
+AnalysisResult::AnalysisResult(AnalysisResult &&other) noexcept = default;
 
 AnalysisResult::AnalysisResult(double value)
-    : d(new Data(shared_null))
+    : d(new Data)
 {
-    d->ref.storeRelaxed(1);
     setValue(value);
 }
 
@@ -55,45 +48,15 @@ AnalysisResult::AnalysisResult(ErrorCode error)
 { }
 
 AnalysisResult::AnalysisResult(ErrorCode error, double value)
-    : d(new Data(shared_null))
+    : d(new Data)
 {
-    d->ref.storeRelaxed(1);
     d->error = error;
     d->value = value;
 }
 
-AnalysisResult::~AnalysisResult()
-{
-    if (d && !d->ref.deref())
-        delete d;
-}
+AnalysisResult::~AnalysisResult() = default;
 
-AnalysisResult &AnalysisResult::operator=(const AnalysisResult &other)
-{
-    other.d->ref.ref();
-    if (d && !d->ref.deref())
-        delete d;
-    d = other.d;
-    return *this;
-}
-
-template<typename T>
-void AnalysisResult::setField(T Data::*field, const T &value)
-{
-    detach();
-    d->*field = value;
-}
-
-void AnalysisResult::detach()
-{
-    if (d->ref.loadAcquire() == 1)
-        return;
-    Data *copy = new Data(*d);
-    copy->ref.storeRelaxed(1);
-    if (!d->ref.deref())
-        delete d;
-    d = copy;
-}
+AnalysisResult &AnalysisResult::operator=(const AnalysisResult &other) = default;
 
 int AnalysisResult::id() const
 {
@@ -225,7 +188,6 @@ bool AnalysisResult::isNotClottedValue(double value)
 
 void AnalysisResult::setValue(double value)
 {
-    detach();
     if (isNullValue(value)) {
         d->value = nullValue;
         d->error = NullResult;
@@ -240,48 +202,42 @@ void AnalysisResult::setValue(double value)
 
 void AnalysisResult::setValue(ErrorCode error, double value)
 {
-    detach();
     d->error = error;
     d->value = value;
 }
 
 void AnalysisResult::setError(ErrorCode error)
 {
-    detach();
     d->error = error;
     d->errorText.clear();
 }
 
 void AnalysisResult::setErrorText(const QString &text)
 {
-    detach();
     d->errorText = text;
     d->error = UnknownError;
 }
 
 void AnalysisResult::clearErrorText()
 {
-    detach();
     d->errorText.clear();
 }
 
 void AnalysisResult::flagsToError()
 {
-    if (d->error < ValidNumber)
-        return;
-    detach();
+    if (d.constData()->error < ValidNumber)
+        return; // nothing changes, nothing is copied
     d->error = errorCode(d->flags);
     d->errorText.clear();
 }
 
 void AnalysisResult::setFlags(int flags)
 {
-    setField(&Data::flags, flags);
+    d->flags = flags;
 }
 
 void AnalysisResult::setFlag(kr::ResultFlags flag, bool on)
 {
-    detach();
     if (on)
         d->flags |= int(flag);
     else
@@ -295,37 +251,37 @@ void AnalysisResult::setManualTest(bool manual)
 
 void AnalysisResult::setId(int id)
 {
-    setField(&Data::id, id);
+    d->id = id;
 }
 
 void AnalysisResult::setCh(int ch)
 {
-    setField(&Data::ch, ch);
+    d->ch = ch;
 }
 
 void AnalysisResult::setVersion(int version)
 {
-    setField(&Data::version, version);
+    d->version = version;
 }
 
 void AnalysisResult::setRecordId(int recordId)
 {
-    setField(&Data::recordId, recordId);
+    d->recordId = recordId;
 }
 
 void AnalysisResult::setQcRecordId(int qcRecordId)
 {
-    setField(&Data::qcRecordId, qcRecordId);
+    d->qcRecordId = qcRecordId;
 }
 
 void AnalysisResult::setOD(double od)
 {
-    setField(&Data::od, od);
+    d->od = od;
 }
 
 void AnalysisResult::setCurve(const ClotCurve &curve)
 {
-    setField(&Data::curve, curve);
+    d->curve = curve;
 }
 
 bool AnalysisResult::operator==(const AnalysisResult &other) const

@@ -2,12 +2,13 @@
 #define ANALYSISRESULT_H
 
 #include "core_global.h"
-#include "krglobal.h"
+#include "krtypes.h"
 
 class QDataStream;
 
 #include <QtCore/QByteArray>
 #include <QtCore/QMetaType>
+#include <QtCore/QSharedDataPointer>
 #include <QtCore/QString>
 #include <QtCore/QVariant>
 #include <QtCore/QVector>
@@ -233,12 +234,10 @@ public:
     ~AnalysisResult();
     AnalysisResult &operator=(const AnalysisResult &other);
     /** A moved-from result may only be assigned to or destroyed. */
-    AnalysisResult(AnalysisResult &&other) noexcept
-        : d(std::exchange(other.d, nullptr))
-    { }
+    AnalysisResult(AnalysisResult &&other) noexcept;
     AnalysisResult &operator=(AnalysisResult &&other) noexcept
     {
-        std::swap(d, other.d);
+        d.swap(other.d);
         return *this;
     }
 
@@ -318,12 +317,7 @@ private:
     friend CORE_EXPORT QDataStream &operator>>(QDataStream &in, AnalysisResult &result);
 
     struct Data;
-    void detach();
-    // Detaches, then stores one field.
-    template<typename T>
-    void setField(T Data::*field, const T &value);
-
-    Data *d;
+    QSharedDataPointer<Data> d;
     static Data shared_null;
 };
 Q_DECLARE_TYPEINFO(AnalysisResult, Q_MOVABLE_TYPE);

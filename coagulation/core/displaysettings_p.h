@@ -5,7 +5,7 @@
 //  This header is internal to the library and is not installed.
 //
 
-#include "krglobal.h"
+#include "krtypes.h"
 
 #include <QtCore/QString>
 #include <QtCore/QVariant>

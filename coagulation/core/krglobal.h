@@ -2,8 +2,8 @@
 #define KRGLOBAL_H
 
 #include "core_global.h"
+#include "krtypes.h"
 
-#include <QtCore/QFlags>
 #include <QtCore/QString>
 #include <QtCore/QStringList>
 #include <QtCore/QVariant>
@@ -22,26 +22,6 @@
 class QDate;
 class QSqlRecord;
 class QWidget;
-
-namespace kr {
-
-/** Flag bits of a test result; bits without a meaning here are carried unchanged. */
-enum ResultFlag {
-    DilutionResultFlag = 0x0002,
-    LowerReportLimitFlag = 0x0004,
-    UpperReportLimitFlag = 0x0008,
-    LowerMarkLimitFlag = 0x0010,
-    UpperMarkLimitFlag = 0x0020,
-    ManualTestFlag = 0x1000,
-    ManualInputFlag = 0x8000
-};
-Q_DECLARE_FLAGS(ResultFlags, ResultFlag)
-
-enum SampleType { RoutineSample = 0, StatimSample = 1, QcSample = 2 };
-
-} // namespace kr
-
-Q_DECLARE_OPERATORS_FOR_FLAGS(kr::ResultFlags)
 
 /**
  * The value of the first ratio ("1/10", "1:4", "-1.5 / 3") found anywhere in
@@ -119,18 +99,24 @@ CORE_EXPORT void setGeneratedValue(QSqlRecord &record, const QString &name, cons
  * date as a QDateTime, an Error object as its message, an array as a list and
  * another object as a map of its own properties; undefined, null, functions
  * and symbols give an invalid variant. An object inside itself, or nesting
- * deeper than 1000 levels, ends in an empty list or map. Errors are not
+ * deeper than 1000 levels, ends in an empty list or map. A result too large to
+ * convert gives a warning and an invalid variant, not part of the result: one
+ * of more than 1048576 values (every element, hole and property counting one,
+ * and every list and map one more for each level it is nested in) or of more
+ * than 33554432 characters of strings and property names. Errors are not
  * reported: a thrown value comes back converted the same way. Before the
  * application object exists nothing runs: a warning, and an invalid variant.
- * Safe on any thread; under Qt 5 calls on several threads run one after
- * another, as QtScript's engines share state.
+ * Safe on any thread; where QtScript runs the scripts (Qt 5 builds unless
+ * configured with COAGULATION_SCRIPT_ENGINE=QJSEngine) calls on several
+ * threads run one after another, as its engines share state.
  */
 CORE_EXPORT QVariant eval(const QString &program);
 
 /**
  * As eval, on the content of a UTF-8 script file. A program that ends in an
  * error is shown in a critical message box and gives an invalid variant; a
- * file that cannot be read is an empty program.
+ * result too large to convert gives a warning and an invalid variant, without
+ * a box; a file that cannot be read is an empty program.
  */
 CORE_EXPORT QVariant load_script(const QString &fileName);
 

@@ -178,11 +178,9 @@ AnalysisResult::AnalysisResult(const QString &text)
     const ResultTextParts parts = splitResultText(text, settings);
     if (!parts.matched) {
         d = &shared_null;
-        d->ref.ref();
         return;
     }
-    d = new Data(shared_null);
-    d->ref.storeRelaxed(1);
+    d = new Data;
     d->flags = parts.flags;
     if (!settings.notClotted.isEmpty() && parts.number == settings.notClotted) {
         d->error = NotClotted;
