@@ -2,6 +2,7 @@
 
 #include "serialport_p.h"
 
+#include <atomic>
 #include <mutex>
 
 class SerialPrivate
@@ -12,6 +13,8 @@ public:
     // device's open mode and the port change together, under this lock.
     std::mutex lifecycle;
     SerialPort port;
+    // Set by the calls of every thread, read by any.
+    std::atomic<Serial::SerialError> error{Serial::NoError};
 };
 
 Serial::Serial(QObject *parent)
@@ -51,8 +54,10 @@ bool Serial::open()
 bool Serial::open(OpenMode mode)
 {
     const std::lock_guard<std::mutex> lock(d->lifecycle);
+    d->error = NoError;
     if (isOpen()) {
         qWarning("Serial::open: Serial (%s) is already open", qUtf8Printable(d->fileName));
+        d->error = OtherError;
         return false;
     }
     const std::string path = SerialPort::devicePath(d->fileName.toStdString());
@@ -65,14 +70,17 @@ bool Serial::open(OpenMode mode)
 void Serial::close()
 {
     const std::lock_guard<std::mutex> lock(d->lifecycle);
+    d->error = NoError;
     QIODevice::close();
     d->port.close();
 }
 
 bool Serial::setSettings(int baudRate, int dataBits, Parity parity, StopBits stopBits)
 {
+    d->error = NoError;
     if (!isOpen()) {
         qWarning("Serial::setSettings: File is not open");
+        d->error = OtherError;
         return false;
     }
     SerialLineSettings line;
@@ -87,6 +95,7 @@ bool Serial::setSettings(int baudRate, int dataBits, Parity parity, StopBits sto
 
 bool Serial::setTimeouts(int interval, int readTotal, int writeTotal)
 {
+    d->error = NoError;
     SerialTimeouts timeouts;
     timeouts.interval = quint32(interval);
     timeouts.readTotal = quint32(readTotal);
@@ -113,18 +122,34 @@ bool Serial::isSequential() const
 
 qint64 Serial::readData(char *data, qint64 maxSize)
 {
+    d->error = NoError;
     std::int64_t count = 0;
     if (const int error = d->port.read(data, maxSize, &count))
         failWith(error);
+    else if (count < maxSize)
+        d->error = TimeoutError; // the port's time-outs end a transfer without failing it
     return count;
 }
 
 qint64 Serial::writeData(const char *data, qint64 size)
 {
+    d->error = NoError;
     std::int64_t count = 0;
     if (const int error = d->port.write(data, size, &count))
         failWith(error);
+    else if (count < size)
+        d->error = TimeoutError; // the port's time-outs end a transfer without failing it
     return count;
+}
+
+Serial::SerialError Serial::error() const
+{
+    return d->error;
+}
+
+void Serial::clearError()
+{
+    d->error = NoError;
 }
 
 QStringList Serial::EnumDevices()
@@ -137,6 +162,7 @@ QStringList Serial::EnumDevices()
 
 bool Serial::failWith(int systemError)
 {
+    d->error = d->port.deviceGone(systemError) ? DeviceGoneError : OtherError;
     setErrorString(QString::fromStdString(SerialPort::errorText(systemError)));
     return false;
 }

@@ -31,6 +31,13 @@ class SerialPrivate;
  * never takes it. Qt 6 has no recursive QMutex, and a recursive mutex of its
  * own instead.
  *
+ * A failure and a short transfer can be told apart without reading
+ * errorString(): error() says how the last call ended, a time-out or a device
+ * that has gone away (an adapter unplugged, the line hung up) among others.
+ * Once the device has gone, every transfer fails at once; close() the port,
+ * and open() it again when the device is back (Linux gives a returning adapter
+ * its old name only once the old one is closed).
+ *
  * close() may come from another thread while a read or write blocks: the
  * transfer ends at once with what it has moved. A Serial must not be
  * destroyed while another thread is inside one of its calls, though, as no
@@ -50,6 +57,20 @@ public:
     /** The values are the port's own codes and go to it unchanged. */
     enum Parity { NoParity, OddParity, EvenParity, MarkParity, SpaceParity };
     enum StopBits { OneStopBit, OneAndHalfStopBits, TwoStopBits };
+    /** How a call ended, beyond what it returns. */
+    enum SerialError {
+        NoError,
+        /** A read or write ran out of time before it moved every byte. */
+        TimeoutError,
+        /**
+         * The device is not there: it went away while the port was open, or
+         * open() found nothing at the name. Close and open again later.
+         */
+        DeviceGoneError,
+        /** Any other failure, as errorString() describes it. */
+        OtherError
+    };
+    Q_ENUM(SerialError)
 
     explicit Serial(QObject *parent = nullptr);
     ~Serial() override;
@@ -90,11 +111,32 @@ public:
     qint64 readData(char *data, qint64 maxSize) override;
     qint64 writeData(const char *data, qint64 size) override;
 
+    /**
+     * How the last of open(), close(), setSettings(), setTimeouts() and the
+     * reads and writes through the port ended. Each of them sets NoError as
+     * it begins and its outcome as it returns: TimeoutError for a read or
+     * write that moved fewer bytes than asked without failing; for a
+     * failure DeviceGoneError or OtherError, with the system's message in
+     * errorString(). Refusals that only warn (open() of an open port,
+     * setSettings() while closed) are OtherError and leave errorString()
+     * alone. A read or write that QIODevice refuses or ends before it
+     * reaches the port (not open for it, no bytes asked) leaves error()
+     * alone, as do bytesAvailable() and clearInputBuffer(). One value for
+     * all threads: threads that share the port lock it around a call and
+     * this question.
+     */
+    SerialError error() const;
+    /** Sets error() to NoError. */
+    void clearError();
+
     /** The serial ports the system knows, each once, as names open() accepts. */
     static QStringList EnumDevices();
 
 private:
-    /** Sets the error string to the system's message for the error; false. */
+    /**
+     * Sets error() by the system's error and the error string to its
+     * message; false.
+     */
     bool failWith(int systemError);
 
     QScopedPointer<SerialPrivate> d;

@@ -51,6 +51,13 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         m_open = true;
     }
+    // False once a close has begun: a transfer that fails as cancelled
+    // before then was not ended by the close.
+    bool isOpen()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_open;
+    }
     // False when no handle is open or a close has begun.
     bool enter(std::uintptr_t waiter = 0)
     {
@@ -116,7 +123,7 @@ private:
 // One operating-system serial port. There is one implementation of this class
 // per system (serialport_<system>.cpp). Names are UTF-8. An operation that can
 // fail returns the system's error code, 0 on success; errorText() gives its
-// message.
+// message, deviceGone() whether the device has gone away.
 class SerialPort
 {
 public:
@@ -169,6 +176,15 @@ public:
     Error write(const char *data, std::int64_t size, std::int64_t *count);
     // Bytes received by the driver and not read yet; 0 when it cannot tell.
     std::int64_t inputQueueSize() const;
+
+    // Whether `error`, as a call of this port has just returned it, says that
+    // the device is not there: it went away under the open port (unplugged,
+    // the line hung up), or open() found nothing at the name. A port whose
+    // device has gone fails its transfers at once until it is closed; the
+    // device may then be opened again once it is back. A refused open of a
+    // device that is there (busy, not allowed) and a transfer ended by
+    // close() are other failures.
+    bool deviceGone(Error error) const;
 
     // The ports the system knows, each once, in its order.
     static std::vector<std::string> portNames();

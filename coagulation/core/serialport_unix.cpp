@@ -270,9 +270,11 @@ std::optional<Clock::time_point> earlier(std::optional<Clock::time_point> a,
 // Waits up to `timeout` milliseconds (-1: without end) until the port is ready
 // for `event` or the time runs out (0). A signal ends the wait early, also 0:
 // the caller tries again with the time then left, so that signals never
-// stretch a time-out. Fails when the wait failed, the port is gone, the line
-// hung up, or `wake` became readable (ECANCELED).
-Error waitUntilReady(int fd, int wake, short event, int timeout)
+// stretch a time-out. Fails when the wait failed, the port is gone, or `wake`
+// became readable (ECANCELED). A line that hung up is ready, with `hungUp`
+// set: what it still holds can be read, and then the transfer must end
+// rather than wait on a line that reports itself ready forever.
+Error waitUntilReady(int fd, int wake, short event, int timeout, bool *hungUp)
 {
     pollfd entries[] = {{fd, event, 0}, {wake, POLLIN, 0}};
     const int result = poll(entries, 2, timeout);
@@ -285,8 +287,7 @@ Error waitUntilReady(int fd, int wake, short event, int timeout)
     const short revents = entries[0].revents;
     if (revents & POLLNVAL)
         return EBADF;
-    if ((revents & (POLLHUP | POLLERR)) && !(revents & event))
-        return EIO;
+    *hungUp = revents & (POLLHUP | POLLERR);
     return 0;
 }
 
@@ -499,6 +500,7 @@ SerialPort::Error SerialPort::read(char *data, std::int64_t maxSize, std::int64_
         total = limitEnd(Clock::now(), timeouts->readTotal + maxSize);
     const std::uint32_t interval = timeouts ? timeouts->interval : 0;
     std::optional<Clock::time_point> pause; // the interval's end, from the first byte on
+    bool hungUp = false;
     while (*count < maxSize) {
         const ssize_t got = ::read(d->fd, data + *count, std::size_t(maxSize - *count));
         if (got > 0) {
@@ -513,10 +515,12 @@ SerialPort::Error SerialPort::read(char *data, std::int64_t maxSize, std::int64_
             return EIO; // end of file: the line hung up
         if (errno != EAGAIN)
             return errno;
+        if (hungUp)
+            return EIO; // nothing left after a hang-up
         const int timeout = timeoutUntil(earlier(total, pause));
         if (timeout == 0)
             break;
-        if (const Error error = waitUntilReady(d->fd, d->wake[0], POLLIN, timeout))
+        if (const Error error = waitUntilReady(d->fd, d->wake[0], POLLIN, timeout, &hungUp))
             return error;
     }
     return 0;
@@ -532,6 +536,7 @@ SerialPort::Error SerialPort::write(const char *data, std::int64_t size, std::in
     std::optional<Clock::time_point> total;
     if (timeouts)
         total = limitEnd(Clock::now(), timeouts->writeTotal + size);
+    bool hungUp = false;
     while (*count < size) {
         const ssize_t put = ::write(d->fd, data + *count, std::size_t(size - *count));
         if (put > 0) {
@@ -542,10 +547,12 @@ SerialPort::Error SerialPort::write(const char *data, std::int64_t size, std::in
             continue;
         if (put < 0 && errno != EAGAIN)
             return errno;
+        if (hungUp)
+            return EIO; // no room after a hang-up
         const int timeout = timeoutUntil(total);
         if (timeout == 0)
             break;
-        if (const Error error = waitUntilReady(d->fd, d->wake[0], POLLOUT, timeout))
+        if (const Error error = waitUntilReady(d->fd, d->wake[0], POLLOUT, timeout, &hungUp))
             return error;
     }
     return 0;
@@ -558,6 +565,15 @@ std::int64_t SerialPort::inputQueueSize() const
     if (!use || ioctl(d->fd, FIONREAD, &queued) != 0)
         return 0;
     return queued;
+}
+
+bool SerialPort::deviceGone(Error error) const
+{
+    // A terminal whose device went away is hung up: reads find the end of
+    // the file (reported as EIO), everything else fails with EIO. A node
+    // without its device fails to open with ENXIO or ENODEV (or EIO, for a
+    // serial slot without its UART), and an unplugged adapter has no node.
+    return error == EIO || error == ENXIO || error == ENODEV || error == ENOENT;
 }
 
 std::vector<std::string> SerialPort::portNames()

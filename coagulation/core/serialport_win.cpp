@@ -44,6 +44,29 @@ void cancelTransfer(std::uintptr_t threadId)
     }
 }
 
+// What a port's driver fails the calls on a handle with once its device has
+// gone (an adapter unplugged): it fails pending and new requests, with a
+// status of its own choosing. One built on the driver framework purges its
+// queues, which fails new requests as an invalid device state
+// (ERROR_BAD_COMMAND); others report the device removed, not connected, no
+// longer there or not functioning. CreateFile finds no such port. Two more
+// codes say as much only on an open handle (Data::result()).
+bool meansDeviceGone(Error error)
+{
+    switch (error) {
+    case ERROR_BAD_COMMAND:
+    case ERROR_GEN_FAILURE:
+    case ERROR_DEVICE_REMOVED:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_FILE_NOT_FOUND:
+    case 433: // ERROR_NO_SUCH_DEVICE, which MinGW does not declare
+        return true;
+    default:
+        return false;
+    }
+}
+
 // ReadFile and WriteFile take a 32-bit count; a longer transfer moves less.
 DWORD transferCount(std::int64_t size)
 {
@@ -80,6 +103,24 @@ struct SerialPort::Data
     std::mutex lifecycle;
     std::atomic<HANDLE> handle{INVALID_HANDLE_VALUE};
     SerialTransferGate gate;
+    // A call on the open handle failed in a way that only there says that the
+    // device has gone; until the next open().
+    std::atomic<bool> gone{false};
+
+    // The result of a call on the open handle, `done` as the call returned
+    // it. A driver with a remove lock fails the requests that come after a
+    // removal as delete-pending, which reaches us as ERROR_ACCESS_DENIED; on
+    // removal a driver also cancels the requests it holds, and a transfer
+    // cancelled while no close of ours has begun was cancelled by the driver.
+    Error result(BOOL done)
+    {
+        if (done)
+            return 0;
+        const Error error = lastError();
+        if (error == ERROR_ACCESS_DENIED || (error == ERROR_OPERATION_ABORTED && gate.isOpen()))
+            gone = true;
+        return error;
+    }
 
     // Ends the transfers under way and lets the port go. With `lifecycle`.
     void release()
@@ -104,6 +145,7 @@ SerialPort::Error SerialPort::open(const std::string &devicePath, bool read, boo
 {
     const std::lock_guard<std::mutex> lock(d->lifecycle);
     d->release();
+    d->gone = false;
     // The port's driver keeps its time-outs and always transfers binary, so
     // opening is all there is to do.
     SECURITY_ATTRIBUTES security = {sizeof security, nullptr, FALSE};
@@ -135,8 +177,8 @@ SerialPort::Error SerialPort::setLineSettings(const SerialLineSettings &settings
         return ERROR_INVALID_HANDLE;
     DCB state = {};
     state.DCBlength = sizeof state;
-    if (!GetCommState(d->handle, &state))
-        return lastError();
+    if (const Error error = d->result(GetCommState(d->handle, &state)))
+        return error;
     state.BaudRate = settings.baudRate;
     state.ByteSize = settings.dataBits;
     state.Parity = settings.parity;
@@ -146,7 +188,7 @@ SerialPort::Error SerialPort::setLineSettings(const SerialLineSettings &settings
     state.fOutxDsrFlow = FALSE;
     state.fDsrSensitivity = FALSE;
     state.fOutX = FALSE;
-    return SetCommState(d->handle, &state) ? 0 : lastError();
+    return d->result(SetCommState(d->handle, &state));
 }
 
 SerialPort::Error SerialPort::setTimeouts(const SerialTimeouts &timeouts)
@@ -160,7 +202,7 @@ SerialPort::Error SerialPort::setTimeouts(const SerialTimeouts &timeouts)
     limits.ReadTotalTimeoutConstant = timeouts.readTotal;
     limits.WriteTotalTimeoutMultiplier = 1;
     limits.WriteTotalTimeoutConstant = timeouts.writeTotal;
-    return SetCommTimeouts(d->handle, &limits) ? 0 : lastError();
+    return d->result(SetCommTimeouts(d->handle, &limits));
 }
 
 SerialPort::Error SerialPort::purgeInput()
@@ -168,7 +210,7 @@ SerialPort::Error SerialPort::purgeInput()
     const SerialTransferGate::Use use(d->gate);
     if (!use)
         return ERROR_INVALID_HANDLE;
-    return PurgeComm(d->handle, PURGE_RXCLEAR) ? 0 : lastError();
+    return d->result(PurgeComm(d->handle, PURGE_RXCLEAR));
 }
 
 SerialPort::Error SerialPort::read(char *data, std::int64_t maxSize, std::int64_t *count)
@@ -180,7 +222,7 @@ SerialPort::Error SerialPort::read(char *data, std::int64_t maxSize, std::int64_
     DWORD moved = 0;
     const BOOL done = ReadFile(d->handle, data, transferCount(maxSize), &moved, nullptr);
     *count = moved;
-    return done ? 0 : lastError();
+    return d->result(done);
 }
 
 SerialPort::Error SerialPort::write(const char *data, std::int64_t size, std::int64_t *count)
@@ -192,7 +234,7 @@ SerialPort::Error SerialPort::write(const char *data, std::int64_t size, std::in
     DWORD moved = 0;
     const BOOL done = WriteFile(d->handle, data, transferCount(size), &moved, nullptr);
     *count = moved;
-    return done ? 0 : lastError();
+    return d->result(done);
 }
 
 std::int64_t SerialPort::inputQueueSize() const
@@ -203,6 +245,13 @@ std::int64_t SerialPort::inputQueueSize() const
     if (use)
         ClearCommError(d->handle, &errors, &status);
     return status.cbInQue;
+}
+
+bool SerialPort::deviceGone(Error error) const
+{
+    if (error == ERROR_ACCESS_DENIED || error == ERROR_OPERATION_ABORTED)
+        return d->gone; // at open, a port held elsewhere; on cancel, our close
+    return meansDeviceGone(error);
 }
 
 std::vector<std::string> SerialPort::portNames()

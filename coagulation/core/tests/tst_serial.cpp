@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <thread>
+#include <utility>
 
 #include <cerrno>
 #include <climits>
@@ -223,6 +224,7 @@ void tst_Serial::pathRule()
     // The far end of this very terminal hears it.
     QVERIFY(serial.setSettings(9600, 8, Serial::NoParity, Serial::OneStopBit));
     QCOMPARE(serial.write("ping"), qint64(4));
+    QCOMPARE(serial.error(), Serial::NoError);
     QCOMPARE(pty.receive(4), QByteArray("ping"));
 }
 
@@ -241,6 +243,7 @@ void tst_Serial::relativeNamesOpenUnderDev()
 
     QVERIFY(!opened);
     QCOMPARE(serial.errorString(), systemText(ENOENT));
+    QCOMPARE(serial.error(), Serial::DeviceGoneError); // as while an adapter is unplugged
     QVERIFY(!serial.isOpen());
     QCOMPARE(serial.handle(), invalidHandle);
 }
@@ -257,6 +260,7 @@ void tst_Serial::exclusiveUntilReleased()
     // TIOCEXCL keeps out ordinary users with EBUSY; the administrator passes
     // it, meets the lock, and learns the same.
     QCOMPARE(second.errorString(), systemText(EBUSY));
+    QCOMPARE(second.error(), Serial::OtherError); // a busy device is there
     QCOMPARE(second.handle(), invalidHandle);
     const QString elsewhere = openElsewhere(pty.path);
     QCOMPARE(elsewhere, systemText(EBUSY));
@@ -286,15 +290,22 @@ void tst_Serial::misuseWarnings()
     serial.setFileName(pty.path);
     QTest::ignoreMessage(QtWarningMsg, "Serial::setSettings: File is not open");
     QVERIFY(!serial.setSettings(9600, 8, Serial::NoParity, Serial::OneStopBit));
+    QCOMPARE(serial.error(), Serial::OtherError);
+    serial.clearError();
+    QCOMPARE(serial.error(), Serial::NoError);
     QVERIFY(!serial.setTimeouts(0, 100, 100));
     QCOMPARE(serial.errorString(), systemText(EBADF));
+    QCOMPARE(serial.error(), Serial::OtherError);
 
     QVERIFY(serial.open());
     QVERIFY(!serial.setSettings(9600, 9, Serial::NoParity, Serial::OneStopBit));
+    QVERIFY(serial.setTimeouts(0, 100, 100));
+    QCOMPARE(serial.error(), Serial::NoError);
     void *const handle = serial.handle();
     const QByteArray warning = "Serial::open: Serial (" + pty.path.toUtf8() + ") is already open";
     QTest::ignoreMessage(QtWarningMsg, warning.constData());
     QVERIFY(!serial.open(QIODevice::ReadOnly));
+    QCOMPARE(serial.error(), Serial::OtherError);
     QCOMPARE(serial.openMode(), QIODevice::ReadWrite | QIODevice::Unbuffered);
     QCOMPARE(serial.handle(), handle);
     QCOMPARE(serial.errorString(), systemText(EINVAL)); // untouched
@@ -354,6 +365,7 @@ void tst_Serial::lineSettings()
     const bool taken =
         serial.setSettings(baudRate, dataBits, Serial::Parity(parity), Serial::StopBits(stopBits));
     const termios after = pty.settings();
+    QCOMPARE(serial.error(), accepted ? Serial::NoError : Serial::OtherError);
     if (!accepted) {
         QVERIFY(!taken);
         QCOMPARE(serial.errorString(), systemText(EINVAL));
@@ -406,6 +418,7 @@ void tst_Serial::bytesAvailableAndClear()
     QCOMPARE(pty.receive(3), QByteArray("out"));
     QVERIFY(pty.send("new"));
     QCOMPARE(serial.read(3), QByteArray("new"));
+    QCOMPARE(serial.error(), Serial::NoError);
 }
 
 void tst_Serial::readAfterHangUp()
@@ -426,11 +439,39 @@ void tst_Serial::readAfterHangUp()
     pty.master = -1;
     QCOMPARE(got, QByteArray("ab"));
     QCOMPARE(serial.errorString(), systemText(EIO));
+    QCOMPARE(serial.error(), Serial::DeviceGoneError);
 
+    // As an unplugged adapter: every call fails at once, and says why.
     QCOMPARE(serial.read(10), QByteArray());
+    QCOMPARE(serial.error(), Serial::DeviceGoneError);
     QVERIFY(serial.write("x") <= 0);
+    QCOMPARE(serial.error(), Serial::DeviceGoneError);
+    QVERIFY(!serial.setSettings(9600, 8, Serial::NoParity, Serial::OneStopBit));
+    QCOMPARE(serial.error(), Serial::DeviceGoneError);
     QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
     QVERIFY(serial.isOpen());
+
+    // A caller that reads on regardless has every read back at once, never
+    // after the time-out: whatever it spins is its own loop.
+    int reads = 0;
+    QElapsedTimer loop;
+    loop.start();
+    while (loop.elapsed() < 1000) {
+        serial.read(10);
+        ++reads;
+    }
+    QVERIFY2(reads > 100, qPrintable(QString::number(reads)));
+
+    // Once the last handle of the old terminal is gone, the device comes
+    // back, mostly at the same name as a returning adapter, and opens.
+    serial.close();
+    QCOMPARE(serial.error(), Serial::NoError);
+    ::close(std::exchange(pty.slave, -1));
+    Pty back;
+    QVERIFY(openPort(serial, back));
+    QCOMPARE(serial.write("back"), qint64(4));
+    QCOMPARE(serial.error(), Serial::NoError);
+    QCOMPARE(back.receive(4), QByteArray("back"));
 }
 
 void tst_Serial::cookedLineComesThroughBinary()
@@ -530,6 +571,7 @@ void tst_Serial::timeoutsFollowTheDevice()
     const qint64 took = clock.elapsed();
     watchdog.join();
     QCOMPARE(got, qint64(0));
+    QCOMPARE(serial.error(), Serial::TimeoutError);
     QVERIFY2(took >= 200 && took < 2500, qPrintable(QString::number(took)));
 }
 
@@ -557,6 +599,7 @@ void tst_Serial::closeWakesBlockedRead()
     QCOMPARE(got, QByteArray("ab"));
     QVERIFY2(took < 2000, qPrintable(QString::number(took)));
     QCOMPARE(serial.errorString(), systemText(ECANCELED));
+    QCOMPARE(serial.error(), Serial::OtherError); // ended by the close, not by the device
 
     // The port is free again at once.
     QVERIFY(serial.open());

@@ -46,6 +46,9 @@ public:
     // Stops the port's output as an XOFF from the far end would, or lets it
     // go on.
     bool holdOutput(bool hold);
+    // Closes the far end for good, as an unplugged adapter goes: the port's
+    // side of the line hangs up.
+    bool hangUp();
     Settings settings() const;
 
 #ifndef _WIN32

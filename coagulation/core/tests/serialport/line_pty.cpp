@@ -12,6 +12,7 @@
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 struct Line::Data
 {
@@ -122,6 +123,12 @@ std::string Line::finish()
 bool Line::holdOutput(bool hold)
 {
     return tcflow(d->slave, hold ? TCOOFF : TCOON) == 0;
+}
+
+bool Line::hangUp()
+{
+    finish();
+    return ::close(std::exchange(d->master, -1)) == 0;
 }
 
 Line::Settings Line::settings() const

@@ -94,6 +94,11 @@ bool Line::holdOutput(bool hold)
     return d->ask("hold", hold ? "1" : "0").has_value();
 }
 
+bool Line::hangUp()
+{
+    return d->ask("hangup").has_value();
+}
+
 Line::Settings Line::settings() const
 {
     Settings settings;

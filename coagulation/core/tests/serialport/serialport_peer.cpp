@@ -156,6 +156,8 @@ public:
             words >> hold;
             return outcome(line.holdOutput(hold != 0));
         }
+        if (verb == "hangup")
+            return outcome(line.hangUp());
         if (verb == "settings") {
             const Line::Settings settings = line.settings();
             return "ok " + std::to_string(settings.baudRate) + ' '

@@ -225,6 +225,7 @@ PORT_TEST(absentAndClosedPort)
     SerialPort port;
     const Error error = port.open(SerialPort::devicePath(absentPort), true, true);
     CHECK_EQUAL(error, notFound);
+    CHECK(port.deviceGone(error)); // nothing at the name, as after an unplug
     CHECK(port.handle() == invalidHandle);
 
     const std::string text = SerialPort::errorText(error);
@@ -254,6 +255,7 @@ PORT_TEST(absentAndClosedPort)
     CHECK_EQUAL(port.read(&byte, 1, &count), notOpen);
     CHECK_EQUAL(count, std::int64_t(0));
     CHECK_EQUAL(port.write(&byte, 1, &count), notOpen);
+    CHECK(!port.deviceGone(notOpen));
     CHECK_EQUAL(port.inputQueueSize(), std::int64_t(0));
     port.close(); // harmless
     CHECK(port.handle() == invalidHandle);
@@ -275,6 +277,7 @@ PORT_TEST(secondOpenRefused)
     // and learns the same.
     CHECK_EQUAL(error, Error(EBUSY));
 #endif
+    CHECK(!second.deviceGone(error)); // a busy device is there
     CHECK(second.handle() == invalidHandle);
     CHECK_EQUAL(writeTo(first, "still").bytes, std::string("still"));
     CHECK_EQUAL(line.receive(5, 5000), std::string("still"));
@@ -694,12 +697,51 @@ PORT_TEST(closeWakesBlockedRead)
         return;
     }
     CHECK_EQUAL(read.error, cancelled);
+    CHECK(!port.deviceGone(read.error)); // the close ended it, not the driver
     CHECK_BETWEEN(read.took, std::int64_t(250), std::int64_t(2000));
 #ifndef _WIN32
     // Windows reports no count for a cancelled read.
     CHECK_EQUAL(read.bytes, std::string("ab"));
 #endif
     CHECK_EQUAL(openAt(port, line), 0);
+}
+
+PORT_TEST(unpluggedDevice)
+{
+    // The far end goes while a read waits, as an unplugged adapter does.
+    Line line;
+    SerialPort port;
+    CHECK(openPort(port, line, {0, 3000, 3000}));
+    Transfer read;
+    std::thread reader([&] { read = readFrom(port, 10); });
+    std::this_thread::sleep_for(100ms);
+    const bool sent = line.send("ab");
+    std::this_thread::sleep_for(300ms);
+    const bool hungUp = line.hangUp();
+    reader.join();
+    CHECK(sent && hungUp);
+    if (underWine()) {
+        porttest::note("the read over a line that hung up gave error " + std::to_string(read.error)
+                       + " with " + porttest::printable(read.bytes) + " after "
+                       + std::to_string(read.took) + " ms");
+        SKIP("Wine ends reads over a line that hung up as time-outs and fails writes with "
+             "ERROR_NOT_READY, the pseudo-terminal's EIO; Windows drivers fail the calls on an "
+             "unplugged adapter with the codes of a removed device");
+    }
+    // What came before the hang-up, at once, and an error that says so.
+    CHECK_EQUAL(read.bytes, std::string("ab"));
+    CHECK(port.deviceGone(read.error));
+    CHECK_BETWEEN(read.took, std::int64_t(250), std::int64_t(2000));
+
+    // From then on every transfer fails at once, however long its time-out.
+    for (const bool reading : {true, false}) {
+        const porttest::Row row(reading ? "read" : "write");
+        [&] {
+            const Transfer transfer = reading ? readFrom(port, 10) : writeTo(port, "x");
+            CHECK(port.deviceGone(transfer.error));
+            CHECK_BETWEEN(transfer.took, std::int64_t(0), std::int64_t(500));
+        }();
+    }
 }
 
 PORT_TEST(closeFromTwoThreads)
