@@ -124,14 +124,18 @@ CORE_EXPORT QVariant load_script(const QString &fileName);
  * Installs into the application the translation files named in the
  * "settings" group of settings.ini in the current directory (by default
  * "qt", "kr" and the company's file, each with "_" and the language appended,
- * "zh_CN" unless set), searched in ".", "..", "../translations" and the Qt
- * translations directory. Files installed later take precedence. Call once,
- * on the GUI thread, after the application object exists.
+ * "zh_CN" unless set), searched in ".", "..", "../translations", the Qt
+ * translations directory and last where the library's own translations are
+ * installed (found relative to the library's file, so a relocated
+ * installation works). Files installed later take precedence. A file found
+ * nowhere writes a debug line naming the directories searched; the library's
+ * texts are Chinese, so only Qt's own file is missed in that language. Call
+ * once, on the GUI thread, after the application object exists.
  */
 CORE_EXPORT void installTranslators();
 /**
  * As above, and a file found in none of the four directories is also looked
- * for in `directory` (the one the installed package names, for instance).
+ * for in `directory` (before the installed translations).
  */
 CORE_EXPORT void installTranslators(const QString &directory);
 

@@ -5,10 +5,64 @@
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDebug>
+#include <QtCore/QDir>
+#include <QtCore/QFile>
+#include <QtCore/QFileInfo>
 #include <QtCore/QLibraryInfo>
 #include <QtCore/QTranslator>
 
 #include <algorithm>
+
+#ifdef Q_OS_WIN
+#include <QtCore/qt_windows.h>
+#else
+#include <dlfcn.h>
+#endif
+
+namespace {
+
+// The directory of the library's own file, found from the address of one of
+// its functions: an installation moved to another prefix keeps working.
+QString libraryDirectory()
+{
+#ifdef Q_OS_WIN
+    HMODULE module = nullptr;
+    wchar_t path[MAX_PATH];
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS
+                                | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCWSTR>(&libraryDirectory), &module))
+        return QString();
+    const DWORD length = GetModuleFileNameW(module, path, MAX_PATH);
+    if (length == 0 || length == MAX_PATH)
+        return QString();
+    return QFileInfo(QString::fromWCharArray(path, int(length))).absolutePath();
+#else
+    Dl_info info;
+    if (!dladdr(reinterpret_cast<void *>(&libraryDirectory), &info) || !info.dli_fname)
+        return QString();
+    return QFileInfo(QFile::decodeName(info.dli_fname)).absolutePath();
+#endif
+}
+
+// Where the library's translations are installed beside it.
+QString installedTranslations()
+{
+    const QString directory = libraryDirectory();
+    return directory.isEmpty()
+        ? QString()
+        : QDir::cleanPath(directory + QLatin1Char('/')
+                          + QLatin1String(COAGULATION_TRANSLATIONS_FROM_LIBRARY));
+}
+
+// The library's texts are written in Chinese: that language needs no file
+// of ours. Qt's own texts are English and do.
+bool isSourceLanguage(const QString &name, const QString &language)
+{
+    return name != QLatin1String("qt")
+        && (language == QLatin1String("zh_CN") || language == QLatin1String("zh"));
+}
+
+} // namespace
 
 void installTranslators()
 {
@@ -33,6 +87,9 @@ void installTranslators(const QString &directory)
                                QStringLiteral("../translations"), qtTranslations};
     if (!directory.isEmpty())
         directories << directory;
+    const QString installed = installedTranslations();
+    if (!installed.isEmpty() && !directories.contains(installed))
+        directories << installed;
 
     const SettingsFile settings;
     const QString company = settings.value(QStringLiteral("settings/company")).toString();
@@ -59,8 +116,19 @@ void installTranslators(const QString &directory)
             qCDebug(lcCore) << file << "loaded";
             QCoreApplication::installTranslator(translator);
         } else {
-            qCDebug(lcCore) << file << "not found";
             delete translator;
+            if (isSourceLanguage(name, language))
+                continue;
+            QStringList searched;
+            for (const QString &directory : qAsConst(directories))
+                searched << QLatin1Char('"') + directory + QLatin1Char('"');
+            qCDebug(lcCore).noquote() << QLatin1Char('"') + file
+                    + QStringLiteral("\" not found; looked in ")
+                    + searched.join(QStringLiteral(", "))
+                    + (name == QLatin1String("qt")
+                           ? QStringLiteral(" (Qt's own translations: Debian packages them as "
+                                            "qttranslations5-l10n and qt6-translations-l10n)")
+                           : QString());
         }
     }
 }

@@ -183,9 +183,10 @@ void tst_Translations::search_data()
     QTest::addColumn<QString>("winner");
 
     QTest::newRow("generic file close by before exact file further off")
-        << QString() << FileTags{{"work/qt.qm", "dot-qt"}, {"translations/qt_zh_CN.qm", "up-qt"}}
-        << QStringList{"\"qt_zh_CN\" loaded", "\"kr_zh_CN\" not found"} << QStringList{"work/qt.qm"}
-        << "dot-qt";
+        << QString()
+        << FileTags{{"work/qt.qm", "dot-qt"}, {"translations/qt_zh_CN.qm", "up-qt"}}
+        // Chinese is the library's own language: no kr file is missed.
+        << QStringList{"\"qt_zh_CN\" loaded"} << QStringList{"work/qt.qm"} << "dot-qt";
     QTest::newRow("working directory before ../translations")
         << QString()
         << FileTags{{"translations/qt_zh_CN.qm", "qt"},
@@ -247,7 +248,16 @@ void tst_Translations::search()
     {
         DebugCapture capture;
         installTranslators();
-        QCOMPARE(capture.lines(), debugLines);
+        QStringList lines = capture.lines();
+        // A missing file's line goes on to name the directories searched.
+        for (QString &line : lines) {
+            const int looked = line.indexOf(QLatin1String("; looked in \".\", \"..\", "
+                                                          "\"../translations\", "));
+            if (line.contains(QLatin1String(" not found")))
+                QVERIFY2(looked > 0, qPrintable(line));
+            line.truncate(looked < 0 ? line.size() : looked);
+        }
+        QCOMPARE(lines, debugLines);
     }
 
     QStringList loadedFiles;
