@@ -1,11 +1,15 @@
 #include "krglobal.h"
 #include "messageboxanswerer.h"
+#include "testinstallation.h"
 
 #include <QtCore/QDateTime>
 #include <QtCore/QTemporaryDir>
 #include <QtTest/QtTest>
 
 #include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -29,6 +33,8 @@ private slots:
     void evalErrorMessages();
     void evalDeepNesting_data();
     void evalDeepNesting();
+    void evalTooLarge_data();
+    void evalTooLarge();
     void evalOnWorkerThreads();
     void evalGetsFreshEngine();
     void evalShowsNoError();
@@ -58,6 +64,107 @@ static QString typed(const QVariant &value)
     QDebug(&text) << value;
     return text;
 }
+
+// A field of /proc/self/status ("VmRSS", "VmHWM") in KiB; 0 where there is
+// none, and memory goes unchecked.
+static qint64 statusKiB(const char *field)
+{
+    long long kib = 0;
+#ifdef Q_OS_LINUX
+    if (FILE *status = std::fopen("/proc/self/status", "r")) {
+        char line[256];
+        const QByteArray format = QByteArray(field) + ": %lld";
+        while (std::fgets(line, sizeof line, status)) {
+            if (std::sscanf(line, format.constData(), &kib) == 1)
+                break;
+        }
+        std::fclose(status);
+    }
+#else
+    Q_UNUSED(field)
+#endif
+    return kib;
+}
+
+// Bounds the time and the memory a conversion takes. A faulty one runs for
+// minutes and takes gigabytes, so a thread of its own ends the run as soon as
+// either bound is passed; ok() checks the exact peak after the fact.
+class ResourceGuard
+{
+public:
+    static constexpr qint64 maximumMs = 5000;
+    static constexpr qint64 maximumKiB = 256 * 1024;
+
+    ResourceGuard()
+    {
+#ifdef Q_OS_LINUX
+        // Brings the peak resident size of the process down to the current one.
+        if (FILE *clearRefs = std::fopen("/proc/self/clear_refs", "w")) {
+            std::fputs("5", clearRefs);
+            std::fclose(clearRefs);
+        }
+#endif
+        m_baseKiB = statusKiB("VmRSS");
+        m_timer.start();
+        m_watcher = std::thread([this] {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            while (!m_condition.wait_for(lock, std::chrono::milliseconds(10),
+                                         [this] { return m_done; })) {
+                const qint64 ms = m_timer.elapsed();
+                const qint64 kib = statusKiB("VmRSS") - m_baseKiB;
+                if (ms > maximumMs || kib > maximumKiB)
+                    qFatal("%s", qPrintable(describe(ms, kib)));
+            }
+        });
+    }
+
+    ~ResourceGuard()
+    {
+        stop();
+    }
+
+    void stop()
+    {
+        if (!m_watcher.joinable())
+            return;
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_done = true;
+        }
+        m_condition.notify_one();
+        m_watcher.join();
+        m_elapsedMs = m_timer.elapsed();
+        m_peakKiB = std::max(statusKiB("VmHWM"), statusKiB("VmRSS")) - m_baseKiB;
+    }
+
+    bool ok() const
+    {
+        return m_elapsedMs <= maximumMs && m_peakKiB <= maximumKiB;
+    }
+    QString report() const
+    {
+        return describe(m_elapsedMs, m_peakKiB);
+    }
+
+private:
+    static QString describe(qint64 ms, qint64 kib)
+    {
+        return QStringLiteral("%1 ms and %2 MiB more memory, of at most %3 ms and %4 MiB")
+            .arg(ms)
+            .arg(kib / 1024)
+            .arg(maximumMs)
+            .arg(maximumKiB / 1024);
+    }
+
+    qint64 m_baseKiB = 0;
+    QElapsedTimer m_timer;
+    std::mutex m_mutex;
+    std::condition_variable m_condition;
+    bool m_done = false;
+    std::thread m_watcher;
+    qint64 m_elapsedMs = 0;
+    qint64 m_peakKiB = 0;
+};
 
 QString tst_Script::writeScript(const QByteArray &content)
 {
@@ -93,6 +200,15 @@ void tst_Script::evalValues_data()
     const QVariant none;
     QTest::newRow("large integer") << "3000000000" << QVariant(3e9);
     QTest::newRow("array hole") << "[1,,3]" << QVariant(QVariantList{1.0, none, 3.0});
+    QTest::newRow("index-like names")
+        << "var a = [1, 2]; a['01'] = 'x'; a['+1'] = 'y'; a" << QVariant(QVariantList{1.0, 2.0});
+    QTest::newRow("trailing holes")
+        << "var a = [1]; a.length = 3; a" << QVariant(QVariantList{1.0, none, none});
+    QVariantList numbers;
+    for (int i = 0; i < 100000; ++i)
+        numbers.append(double(i));
+    QTest::newRow("100000 numbers")
+        << "var a = []; for (var i = 0; i < 100000; ++i) a.push(i); a" << QVariant(numbers);
     QTest::newRow("nested") << "[1, [2, [3]], {a: null, b: undefined, c: [null], d: {e: 'x'}}]"
                             << QVariant(QVariantList{
                                    1.0, QVariantList{2.0, QVariantList{3.0}},
@@ -148,7 +264,10 @@ void tst_Script::evalValues()
     QFETCH(QString, program);
     QFETCH(QVariant, expected);
 
+    ResourceGuard guard;
     const QVariant value = eval(program);
+    guard.stop();
+    QVERIFY2(guard.ok(), qPrintable(guard.report()));
     QCOMPARE(value.userType(), expected.userType());
     if (expected.userType() == QMetaType::QDateTime)
         QCOMPARE(value.toDateTime().toUTC(), expected.toDateTime());
@@ -232,6 +351,42 @@ void tst_Script::evalDeepNesting()
     QCOMPARE(nesting(shallow), 999);
 }
 
+// Results an engine holds cheaply but that would take minutes and gigabytes as
+// variants: no result and one warning, soon and in little memory.
+void tst_Script::evalTooLarge_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::newRow("sparse array") << "var a = []; a[100000000] = 1; a";
+    QTest::newRow("longest array") << "var a = []; a.length = 4294967295; a";
+    QTest::newRow("one array at every level")
+        << "var x = []; for (var i = 0; i < 26; ++i) x = [x, x]; x";
+    QTest::newRow("getters making objects") << "function node() {\n"
+                                               "    return {get a() { return node(); },\n"
+                                               "            get b() { return node(); }};\n"
+                                               "}\n"
+                                               "node()";
+    // QtScript copies a string each time it is read.
+    QTest::newRow("one string in many places")
+        << "var s = 'x'; for (var i = 0; i < 20; ++i) s += s;\n"
+           "var a = []; for (var i = 0; i < 1000; ++i) a.push(s); a";
+    QTest::newRow("thrown") << "var a = []; a.length = 4294967295; throw a";
+}
+
+void tst_Script::evalTooLarge()
+{
+    QFETCH(QString, program);
+
+    WarningCapture warnings;
+    ResourceGuard guard;
+    const QVariant value = eval(program);
+    guard.stop();
+    QVERIFY2(guard.ok(), qPrintable(guard.report()));
+    QCOMPARE(value, QVariant());
+    QCOMPARE(warnings.lines().size(), 1);
+    QVERIFY2(warnings.lines().first().startsWith(QLatin1String("eval: ")),
+             qPrintable(warnings.lines().first()));
+}
+
 // Callers on several threads at once each get their own results.
 void tst_Script::evalOnWorkerThreads()
 {
@@ -298,6 +453,8 @@ void tst_Script::loadScript_data()
         << QByteArray("({runs: [1, 2], f: function () {}})")
         << QVariant(QVariantMap{{QStringLiteral("runs"), QVariantList{1.0, 2.0}},
                                 {QStringLiteral("f"), QVariant()}});
+    QTest::newRow("too large") << QByteArray("var a = [];\na.length = 4294967295;\na")
+                               << QVariant();
 }
 
 void tst_Script::loadScript()
