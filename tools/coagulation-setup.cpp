@@ -4,6 +4,7 @@
 // adds what is missing.
 //
 //     coagulation-setup DIR
+#include "coagulation_version.h"
 #include "installation.h"
 
 #include <QtCore/QCoreApplication>
@@ -15,8 +16,12 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     QTextStream out(stdout), err(stderr);
     const QStringList arguments = app.arguments().mid(1);
+    if (arguments == QStringList{QStringLiteral("--version")}) {
+        out << "coagulation-setup " << COAGULATION_VERSION_STRING << '\n';
+        return 0;
+    }
     if (arguments.size() != 1 || arguments.first().startsWith(QLatin1Char('-'))) {
-        err << "usage: coagulation-setup DIR\n"
+        err << "usage: coagulation-setup DIR | --version\n"
                "Lays out settings.ini and the databases profile.db, data.db, qc.db and "
                "syslog.db in DIR; files that exist are left alone.\n";
         return arguments.size() == 1 && arguments.first() == QLatin1String("--help") ? 0 : 2;

@@ -273,6 +273,26 @@ QJSValue evaluateCatching(QJSEngine &engine, const QString &program, bool *throw
 }
 #endif
 
+// A thrown value as the box shows it, kept to what a box can show. An
+// array's text joins every index up to its length, holes included, so one of
+// length 4294967295 is only described.
+QString failureText(const ScriptValue &value)
+{
+    constexpr int longestText = 4096;
+    constexpr double longestJoinedArray = 4096;
+    QString text;
+    if (value.isArray()
+        && !(value.property(QStringLiteral("length")).toNumber() <= longestJoinedArray)) {
+        text = QStringLiteral("[Array of %1 elements]")
+                   .arg(value.property(QStringLiteral("length")).toNumber(), 0, 'f', 0);
+    } else {
+        text = value.toString();
+    }
+    if (text.size() > longestText)
+        text = text.left(longestText) + QStringLiteral("…");
+    return text;
+}
+
 Outcome run(const QString &program, const QString &fileName, const char *function, Failure failure)
 {
 #ifndef SCRIPTS_IN_QJSENGINE
@@ -299,10 +319,8 @@ Outcome run(const QString &program, const QString &fileName, const char *functio
     const bool thrown = engine.hasUncaughtException();
 #endif
     const bool failed = thrown || value.isError();
-    // Text only where it is shown: an array's text joins every index up to its
-    // length, holes included.
     if (failed && failure == Failure::Shown)
-        return {QVariant(), true, value.toString()};
+        return {QVariant(), true, failureText(value)};
     return {Conversion().convert(value, function), failed, QString()};
 }
 

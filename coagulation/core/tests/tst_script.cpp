@@ -498,6 +498,10 @@ void tst_Script::loadScriptError_data()
         << QByteArray("function f() { return f() + 1; } f()") << "RangeError";
     QTest::newRow("thrown symbol")
         << QByteArray("throw typeof Symbol === 'function' ? Symbol('assay') : 'assay'") << "assay";
+    QTest::newRow("thrown array") << QByteArray("throw ['PT', 'APTT']") << "PT,APTT";
+    // Its text would join 4294967295 holes.
+    QTest::newRow("thrown huge array")
+        << QByteArray("var a = []; a.length = 4294967295; throw a") << "4294967295";
 }
 
 void tst_Script::loadScriptError()
