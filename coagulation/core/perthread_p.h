@@ -33,7 +33,7 @@ public:
             // Registered before the object exists, so that it is there to
             // destroy it.
             static thread_local Cleanup cleanup;
-            state.object = new T;
+            state.object = cleanup.object = new T;
         }
         return state.object;
     }
@@ -47,13 +47,18 @@ private:
         bool ended;
     };
 
+    // Owns what it frees: where thread-local storage is emulated (MinGW),
+    // the state may be gone, or back empty, by the time this runs.
     struct Cleanup
     {
+        T *object = nullptr;
         ~Cleanup()
         {
-            delete s_state.object;
-            s_state.object = nullptr;
-            s_state.ended = true;
+            // Ended first: what the object's destructor calls gets no new one.
+            State &state = s_state;
+            state.object = nullptr;
+            state.ended = true;
+            delete object;
         }
     };
 
