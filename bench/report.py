@@ -110,7 +110,8 @@ def print_goal_table(runs, times):
               f"{flood['largest_batch_rows']:.0f} rows taking {flood['longest_batch_ms']:.1f} ms "
               f"({flood.get('longest_batch_cpu_ms', 0):.1f} ms of the owning thread's processor "
               f"time) from its first row to its commit, the sync to disk after; the worker's "
-              f"10 000 setValue calls took {flood['setValue_ms']:.1f} ms")
+              f"10 000 setValue calls took {flood['setValue_ms']:.1f} ms "
+              f"({flood.get('setValue_cpu_ms', 0):.1f} ms of its processor time)")
 
 
 def main():
