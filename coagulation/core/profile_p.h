@@ -15,6 +15,7 @@
 #include <memory>
 #include <shared_mutex>
 
+class QDeadlineTimer;
 class QThread;
 class QTimer;
 
@@ -69,15 +70,20 @@ public:
     bool queueStore(const QString &key, const QVariant &value);
     // The warning line of a persisted change that cannot be stored.
     void warnUnstored(const char *function, const QString &key) const;
-    // Writes the pending changes: at once in the owning thread, at the next
-    // turn of its event loop from any other.
-    void storeSoon();
+    // Writes the pending changes: at once in the owning thread (@p key, a
+    // change just made there, first), at the next turn of its event loop
+    // from any other.
+    void storeSoon(const QString &key = QString());
     // Queues a write of what is pending to the owning thread.
     void queueWrite();
-    // Writes every pending change in one transaction, in the owning thread;
-    // true when none is left pending. A change that fails stays pending and
-    // is tried again later.
-    bool storePending();
+    // Writes pending changes in the owning thread: all of them, or what one
+    // turn of its event loop has time for (@p first among them), queueing
+    // the rest. True when none is left pending. A change that fails stays
+    // pending and is tried again later.
+    enum Extent { All, OneTurn };
+    bool storePending(Extent extent, const QString &first = QString());
+    // One transaction of pending changes, until @p deadline.
+    bool writeOnce(const QDeadlineTimer &deadline, const QString &first);
     // Waits until the changes pending now are written, or @p timeout ms pass.
     bool waitUntilStored(int timeout);
     // Writes what is pending a last time and stores nothing after it.

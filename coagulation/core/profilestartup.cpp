@@ -331,11 +331,13 @@ void Profile::init(const QString &defaultProfileFile, QThread *owner)
     connect(this, &Profile::keyRemoved, this, &Profile::removeKey, Qt::DirectConnection);
     d->retryTimer = new QTimer(this);
     d->retryTimer->setSingleShot(true);
-    connect(d->retryTimer, &QTimer::timeout, this, [this] { d->storePending(); });
+    connect(d->retryTimer, &QTimer::timeout, this,
+            [this] { d->storePending(ProfilePrivate::OneTurn); });
     // Stores still queued when the event loop ends would otherwise wait for
     // the application object's destruction.
     if (QCoreApplication *app = QCoreApplication::instance())
-        connect(app, &QCoreApplication::aboutToQuit, this, [this] { d->storePending(); });
+        connect(app, &QCoreApplication::aboutToQuit, this,
+                [this] { d->storePending(ProfilePrivate::All); });
     d->setOpen(true);
 }
 

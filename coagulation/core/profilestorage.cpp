@@ -5,6 +5,7 @@
 #include "storedvalue_p.h"
 
 #include <QtCore/QCoreApplication>
+#include <QtCore/QDeadlineTimer>
 #include <QtCore/QThread>
 #include <QtCore/QThreadPool>
 #include <QtCore/QTimer>
@@ -22,6 +23,7 @@
 
 namespace {
 
+using ReadLocker = std::shared_lock<std::shared_mutex>;
 using WriteLocker = std::unique_lock<std::shared_mutex>;
 
 // The owning thread is the user interface's: a write there waits this long
@@ -30,6 +32,10 @@ using WriteLocker = std::unique_lock<std::shared_mutex>;
 constexpr int ownerBusyTimeout = 100;
 // What is left when the store closes waits longer: there is no later.
 constexpr int closingBusyTimeout = 5000;
+// What one turn of the owning thread's event loop spends writing before it
+// commits, so that a flood of changes from other threads leaves the window
+// answering; the rest goes in the next turn.
+constexpr int longestTurn = 20;
 // A failed write is tried again after this, then twice as long each time.
 constexpr int firstRetryDelay = 100;
 constexpr int longestRetryDelay = 5000;
@@ -79,15 +85,16 @@ QVector<Change> storable(QVector<Change> *batch)
 }
 
 // Runs the statements of a batch in one transaction, so that changes made
-// together cost one sync to disk; on a failure the transaction is rolled
-// back whole and *error tells why.
-bool writeBatch(const QString &connectionName, const QVector<Change> &batch, int busyTimeout,
-                QSqlError *error)
+// together cost one sync to disk: all of them, or the first and as many more
+// as the deadline leaves time for. The number written, or -1 when a
+// statement failed and the transaction was rolled back whole (*error tells why).
+int writeBatch(const QString &connectionName, const QVector<Change> &batch, int busyTimeout,
+               const QDeadlineTimer &deadline, QSqlError *error)
 {
     QSqlDatabase db = QSqlDatabase::database(connectionName);
     if (!db.isOpen()) {
         *error = db.lastError();
-        return false;
+        return -1;
     }
     // The connection's own time-out stays as the application set it.
     QSqlQuery pragma(db);
@@ -101,7 +108,10 @@ bool writeBatch(const QString &connectionName, const QVector<Change> &batch, int
     if (!ok)
         *error = db.lastError();
     QSqlQuery insert(db), remove(db);
-    for (auto change = batch.cbegin(); ok && change != batch.cend(); ++change) {
+    int written = 0;
+    for (auto change = batch.cbegin(); ok && change != batch.cend(); ++change, ++written) {
+        if (written > 0 && deadline.hasExpired())
+            break;
         const bool removal = !change->stored.isValid();
         QSqlQuery &query = removal ? remove : insert;
         // Prepared once per batch: a statement kept longer would not survive
@@ -126,7 +136,7 @@ bool writeBatch(const QString &connectionName, const QVector<Change> &batch, int
     if (!ok)
         db.rollback();
     pragma.exec(QStringLiteral("pragma busy_timeout = %1").arg(busyTimeoutBefore));
-    return ok;
+    return ok ? written : -1;
 }
 
 const QString &statementOf(const Change &change)
@@ -179,10 +189,10 @@ void ProfilePrivate::warnUnstored(const char *function, const QString &key) cons
                          : QStringLiteral("the application object has been destroyed"));
 }
 
-void ProfilePrivate::storeSoon()
+void ProfilePrivate::storeSoon(const QString &key)
 {
     if (QThread::currentThread() == owner) {
-        storePending();
+        storePending(OneTurn, key);
         return;
     }
     {
@@ -206,10 +216,22 @@ void ProfilePrivate::queueWrite()
                               Q_ARG(QVariant, QVariant()));
 }
 
-bool ProfilePrivate::storePending()
+bool ProfilePrivate::storePending(Extent extent, const QString &first)
 {
     if (QThread::currentThread() != owner)
         return false;
+    for (;;) {
+        const bool done = writeOnce(extent == All ? QDeadlineTimer(QDeadlineTimer::Forever)
+                                                  : QDeadlineTimer(longestTurn),
+                                    first);
+        const ReadLocker locker(lock);
+        if (done || extent == OneTurn || !failing.isEmpty())
+            return done && pending.isEmpty();
+    }
+}
+
+bool ProfilePrivate::writeOnce(const QDeadlineTimer &deadline, const QString &first)
+{
     QVector<Change> batch;
     {
         const WriteLocker locker(lock);
@@ -219,18 +241,25 @@ bool ProfilePrivate::storePending()
         if (pending.isEmpty())
             return true;
         batch.reserve(pending.size());
-        for (auto it = pending.cbegin(); it != pending.cend(); ++it)
-            batch.append({it.key(), it.value(), QVariant()});
+        // A change just made in this thread is written before it returns.
+        const auto firstChange = pending.constFind(first);
+        if (firstChange != pending.cend())
+            batch.append({first, *firstChange, QVariant()});
+        for (auto it = pending.cbegin(); it != pending.cend(); ++it) {
+            if (it != firstChange)
+                batch.append({it.key(), it.value(), QVariant()});
+        }
     }
 
     QVector<Change> settled = storable(&batch);
     QSqlError error;
-    const bool ok = batch.isEmpty()
-        || writeBatch(connectionNames[ProfileDatabase], batch, ownerBusyTimeout, &error);
-    if (ok) {
-        for (const Change &change : qAsConst(batch))
-            failing.remove(change.key);
-        settled += batch;
+    const int count = batch.isEmpty()
+        ? 0
+        : writeBatch(connectionNames[ProfileDatabase], batch, ownerBusyTimeout, deadline, &error);
+    if (count >= 0) {
+        for (int i = 0; i < count; ++i)
+            failing.remove(batch.at(i).key);
+        settled += batch.mid(0, count);
         retryDelay = 0;
         retryTimer->stop();
     } else {
@@ -251,6 +280,7 @@ bool ProfilePrivate::storePending()
     }
 
     bool nothingLeft;
+    bool queueRest = false;
     {
         const WriteLocker locker(lock);
         // A change made while this batch was written stays pending.
@@ -260,9 +290,14 @@ bool ProfilePrivate::storePending()
                 pending.erase(it);
         }
         nothingLeft = pending.isEmpty();
+        // What the turn had no time for goes in the next one.
+        queueRest = count >= 0 && count < batch.size() && !writeQueued;
+        writeQueued = writeQueued || queueRest;
     }
+    if (queueRest)
+        queueWrite();
     written.notify_all();
-    return ok && nothingLeft;
+    return count >= 0 && nothingLeft;
 }
 
 bool ProfilePrivate::waitUntilStored(int timeout)
@@ -305,8 +340,9 @@ void ProfilePrivate::close()
         QSqlError error;
         if (!batch.isEmpty()
             && (!owning
-                || !writeBatch(connectionNames[ProfileDatabase], batch, closingBusyTimeout,
-                               &error))) {
+                || writeBatch(connectionNames[ProfileDatabase], batch, closingBusyTimeout,
+                              QDeadlineTimer(QDeadlineTimer::Forever), &error)
+                    < 0)) {
             for (const Change &change : qAsConst(batch))
                 qCWarning(lcCore).noquote()
                     << QStringLiteral("Profile: \"%1\" is not stored: the store closed before "
@@ -336,19 +372,19 @@ void ProfilePrivate::setOpen(bool open)
 
 // Both slots write every pending change rather than what their call
 // carried: a change superseded meanwhile must not bring back an older value.
-void Profile::saveValue(const QString &, const QVariant &)
+void Profile::saveValue(const QString &key, const QVariant &)
 {
-    d->storeSoon();
+    d->storeSoon(key);
 }
 
-void Profile::removeKey(const QString &)
+void Profile::removeKey(const QString &key)
 {
-    d->storeSoon();
+    d->storeSoon(key);
 }
 
 bool Profile::sync(int timeout)
 {
     if (QThread::currentThread() == d->owner)
-        return d->storePending();
+        return d->storePending(ProfilePrivate::All);
     return d->waitUntilStored(timeout);
 }
