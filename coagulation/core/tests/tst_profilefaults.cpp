@@ -1,3 +1,4 @@
+#include "analysisresult.h"
 #include "messageboxanswerer.h"
 #include "profile.h"
 #include "testinstallation.h"
@@ -18,10 +19,11 @@ class tst_ProfileFaults : public QObject
     Q_OBJECT
 
 public:
-    enum Fault { Locked, ReadOnly, Deleted };
+    enum Fault { Locked, ReadOnly, Deleted, Full };
     Q_ENUM(Fault)
 
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
 
@@ -32,8 +34,12 @@ private:
     bool inflict(Fault fault);
     bool heal(Fault fault);
     QVariant row(const QString &key);
+    QMap<QString, QVariant> table();
+    void restart();
+    QSqlDatabase curveDatabase();
 
     std::unique_ptr<TestInstallation> m_inst;
+    std::unique_ptr<TestInstallation> m_curveSite;
     std::unique_ptr<MessageBoxAnswerer> m_answerer;
     std::unique_ptr<Profile> m_profile;
 };
@@ -43,6 +49,28 @@ static const QString lockerConnection = QStringLiteral("locker");
 // The store waits 30 s for a lock; the tests do not.
 static const QString shortTimeout = QStringLiteral("QSQLITE_BUSY_TIMEOUT=100");
 
+// Lets the file grow no further: a change that needs a new page (a value
+// larger than a page does) finds none free and none to add. Free pages
+// would take such a change first, so there must be none.
+static bool fill(const QSqlDatabase &db)
+{
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("pragma freelist_count")) || !query.next())
+        return false;
+    if (query.value(0).toInt() > 0 && !query.exec(QStringLiteral("vacuum")))
+        return false;
+    if (!query.exec(QStringLiteral("pragma page_count")) || !query.next())
+        return false;
+    const int pages = query.value(0).toInt();
+    return query.exec(QStringLiteral("pragma max_page_count = %1").arg(pages)) && query.next()
+        && query.value(0).toInt() == pages;
+}
+
+static bool makeRoom(const QSqlDatabase &db)
+{
+    return QSqlQuery(db).exec(QStringLiteral("pragma max_page_count = 1073741823"));
+}
+
 // Opens the store's own connection again with other connect options.
 static bool reopen(const QString &options)
 {
@@ -50,6 +78,12 @@ static bool reopen(const QString &options)
     db.close();
     db.setConnectOptions(options);
     return db.open();
+}
+
+void tst_ProfileFaults::initTestCase()
+{
+    m_curveSite.reset(new TestInstallation);
+    QVERIFY(m_curveSite->create());
 }
 
 void tst_ProfileFaults::init()
@@ -89,6 +123,10 @@ bool tst_ProfileFaults::inflict(Fault fault)
         // SQLite notices that the open file has lost its name and refuses
         // to write to it rather than writing to a file nobody will see.
         return QFile::remove(m_inst->filePath(QStringLiteral("profile.db")));
+    case Full:
+        // The disk is full for every file: the data database of the
+        // process-wide store, which curves go to, as well.
+        return fill(QSqlDatabase::database(profileConnection)) && fill(curveDatabase());
     }
     return false;
 }
@@ -109,6 +147,8 @@ bool tst_ProfileFaults::heal(Fault fault)
                               {QStringLiteral("data.db"), QStringLiteral("qc.db"),
                                QStringLiteral("syslog.db")})
             && reopen(shortTimeout);
+    case Full:
+        return makeRoom(QSqlDatabase::database(profileConnection)) && makeRoom(curveDatabase());
     }
     return false;
 }
@@ -121,32 +161,91 @@ QVariant tst_ProfileFaults::row(const QString &key)
     return rows.isEmpty() ? QVariant() : rows.first().value(0);
 }
 
+QMap<QString, QVariant> tst_ProfileFaults::table()
+{
+    QMap<QString, QVariant> rows;
+    for (const QVariantList &row : m_inst->query(QStringLiteral("profile.db"),
+                                                 QStringLiteral("select name, value from profile")))
+        rows.insert(row.at(0).toString(), row.at(1));
+    return rows;
+}
+
+// The values the store holds in memory, as a table would hold them.
+static QMap<QString, QVariant> memory(Profile &store)
+{
+    QMap<QString, QVariant> values;
+    for (const QString &key : store.keys()) {
+        const QVariant value = store.value(key);
+        if (value.isValid())
+            values.insert(key, value);
+    }
+    return values;
+}
+
+// Curves go to the data database of the process-wide store, which stays on
+// the site it started on: one of its own for the whole run.
+QSqlDatabase tst_ProfileFaults::curveDatabase()
+{
+    const QString here = QDir::currentPath();
+    QDir::setCurrent(m_curveSite->path());
+    Profile &store = Profile::instance();
+    QDir::setCurrent(here);
+    return store.dataDatabase();
+}
+
+// The store closes and a new one starts on the same files, as at the next
+// start of the application.
+void tst_ProfileFaults::restart()
+{
+    m_profile.reset();
+    for (const QString &name : TestInstallation::databaseFiles())
+        QSqlDatabase::removeDatabase(name);
+    m_profile.reset(new Profile);
+    QVERIFY(m_answerer->seen.isEmpty());
+    QVERIFY(reopen(shortTimeout));
+}
+
 void tst_ProfileFaults::storeFails_data()
 {
     QTest::addColumn<Fault>("fault");
     QTest::addColumn<QString>("error");
+    // Whether what failed is written by sync() or by the store closing.
+    QTest::addColumn<bool>("atExit");
 
-    QTest::newRow("locked") << Locked << QStringLiteral("database is locked");
-    QTest::newRow("read-only") << ReadOnly
-                               << QStringLiteral("attempt to write a readonly database");
-    QTest::newRow("deleted") << Deleted << QStringLiteral("attempt to write a readonly database");
+    QTest::newRow("locked") << Locked << QStringLiteral("database is locked") << false;
+    QTest::newRow("read-only") << ReadOnly << QStringLiteral("attempt to write a readonly database")
+                               << false;
+    QTest::newRow("deleted") << Deleted << QStringLiteral("attempt to write a readonly database")
+                             << false;
+    QTest::newRow("full") << Full << QStringLiteral("database or disk is full") << false;
+    QTest::newRow("full, written at exit")
+        << Full << QStringLiteral("database or disk is full") << true;
 }
 
 void tst_ProfileFaults::storeFails()
 {
     QFETCH(Fault, fault);
     QFETCH(QString, error);
+    QFETCH(bool, atExit);
     const QString stored = QStringLiteral("hospital");
     const QString removed = QStringLiteral("hospital_removed");
+    // Larger than a page, so that it needs a new one.
+    const QString during = QStringLiteral("during").leftJustified(5000, QLatin1Char('.'));
     m_profile->setValue(stored, QStringLiteral("before"));
     m_profile->setValue(removed, QStringLiteral("before"));
     QCOMPARE(row(stored), QVariant(QStringLiteral("before")));
+    ClotCurve curve;
+    curve.append(0.0, 0.1, QVector<double>(1000, 1.5)); // 8 KB
+    if (fault == Full) {
+        QVERIFY(curveDatabase().isOpen());
+        QVERIFY(curve.store(1, QStringLiteral("PT"), 1));
+    }
 
     QVERIFY(inflict(fault));
     WarningCapture warnings;
-    m_profile->setValue(stored, QStringLiteral("during"));
+    m_profile->setValue(stored, during);
     m_profile->remove(removed);
-    QCOMPARE(m_profile->value(stored), QVariant(QStringLiteral("during")));
+    QCOMPARE(m_profile->value(stored), QVariant(during));
     QVERIFY(!m_profile->keys().contains(removed));
     const QStringList storeFailed = warnings.linesContaining(
         QStringLiteral("insert or replace into profile (name, value) values(?,?)"));
@@ -159,16 +258,39 @@ void tst_ProfileFaults::storeFails()
         QVERIFY2(WarningCapture::hasSourcePosition(line), qPrintable(line));
     }
     QVERIFY(m_answerer->seen.isEmpty()); // a failed store is no start-up problem
-    // Still failing: no write, no second warning for the same keys.
+    // Still failing: no write, no second warning for the same keys, neither
+    // at sync() nor at the retries of the timer.
     QVERIFY(!m_profile->sync());
+    QTest::qWait(350);
     QCOMPARE(warnings.lines().size(), 2);
+    if (fault == Full) {
+        // Nothing stored before is lost.
+        QCOMPARE(row(stored), QVariant(QStringLiteral("before")));
+        QCOMPARE(row(removed), QVariant(QStringLiteral("before")));
+        warnings.clear();
+        QVERIFY(!curve.store(2, QStringLiteral("PT"), 1));
+        QCOMPARE(warnings.lines().size(), 1);
+        QVERIFY2(warnings.lines().first().contains(QLatin1String("analysisresult(103):"))
+                     && warnings.lines().first().contains(error),
+                 qPrintable(warnings.lines().first()));
+        bool whole = false;
+        QCOMPARE(ClotCurve::load(1, QStringLiteral("PT"), 1, &whole), curve);
+        QVERIFY(whole);
+    }
 
     // What failed is written once the fault is gone, at the next sync (or
-    // change, or retry).
+    // change, or retry), or when the store closes.
     QVERIFY(heal(fault));
-    QVERIFY(m_profile->sync());
-    QCOMPARE(row(stored), QVariant(QStringLiteral("during")));
+    if (atExit)
+        restart();
+    else
+        QVERIFY(m_profile->sync());
+    QCOMPARE(row(stored), QVariant(during));
     QCOMPARE(row(removed), QVariant());
+    if (fault == Full) {
+        QVERIFY(curve.store(2, QStringLiteral("PT"), 1));
+        QCOMPARE(ClotCurve::load(2, QStringLiteral("PT"), 1), curve);
+    }
     warnings.clear();
     m_profile->setValue(stored, QStringLiteral("after"));
     m_profile->setValue(removed, QStringLiteral("after"));
@@ -177,6 +299,10 @@ void tst_ProfileFaults::storeFails()
     QCOMPARE(m_profile->value(stored), QVariant(QStringLiteral("after")));
     QCOMPARE(row(stored), QVariant(QStringLiteral("after")));
     QCOMPARE(row(removed), QVariant());
+    // The table holds what memory holds, also for the next start.
+    QCOMPARE(table(), memory(*m_profile));
+    restart();
+    QCOMPARE(memory(*m_profile), table());
 }
 
 QTEST_MAIN(tst_ProfileFaults)

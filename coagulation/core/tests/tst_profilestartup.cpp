@@ -3,20 +3,34 @@
 // Profile::instance() once, answers the message boxes and prints what it found
 // as JSON, so that no singleton or registered connection outlives a case.
 
+#include "analysisresult.h"
 #include "childprocess.h"
+#include "installation.h"
+#include "krglobal.h"
 #include "messageboxanswerer.h"
 #include "profile.h"
 #include "testinstallation.h"
 
+#include <QtCore/QCryptographicHash>
 #include <QtCore/QJsonArray>
 #include <QtCore/QJsonDocument>
 #include <QtCore/QJsonObject>
 #include <QtCore/QProcess>
+#include <QtCore/QRandomGenerator>
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+#include <QtCore/QStringEncoder>
+#else
+#include <QtCore/QTextCodec>
+#endif
 #include <QtSql/QSqlDatabase>
+#include <QtSql/QSqlError>
+#include <QtSql/QSqlQuery>
+#include <QtSql/QSqlRecord>
 #include <QtTest/QtTest>
 #include <QtWidgets/QApplication>
 
 #include <cstdio>
+#include <optional>
 
 static const char childVariable[] = "PROFILE_STARTUP_CHILD";
 
@@ -27,6 +41,20 @@ static QJsonObject describe(const QSqlDatabase &db)
             {QStringLiteral("path"), db.databaseName()}};
 }
 
+// The texts of the boxes shown; *plainWarnings tells whether each was a
+// warning with an Ok button.
+static QJsonArray shown(const MessageBoxAnswerer &answerer, bool *plainWarnings)
+{
+    QJsonArray messages;
+    *plainWarnings = true;
+    for (const MessageBoxAnswerer::Seen &seen : answerer.seen) {
+        messages << seen.text;
+        *plainWarnings =
+            *plainWarnings && seen.icon == QMessageBox::Warning && seen.buttons == QMessageBox::Ok;
+    }
+    return messages;
+}
+
 static int runChild()
 {
     MessageBoxAnswerer answerer;
@@ -34,13 +62,8 @@ static int runChild()
     // Runs after main() has returned, when the runtime destroys the singleton.
     QObject::connect(&profile, &QObject::destroyed, [] { std::fputs("destroyed\n", stdout); });
 
-    QJsonArray messages;
     bool plainWarnings = true;
-    for (const MessageBoxAnswerer::Seen &seen : answerer.seen) {
-        messages << seen.text;
-        plainWarnings =
-            plainWarnings && seen.icon == QMessageBox::Warning && seen.buttons == QMessageBox::Ok;
-    }
+    const QJsonArray messages = shown(answerer, &plainWarnings);
     QStringList keys = profile.keys();
     keys.sort();
     QStringList registered = QSqlDatabase::connectionNames();
@@ -66,17 +89,83 @@ static int runChild()
     return 0;
 }
 
+// The seeded content of a damaged site: settings, samples of one day and
+// their curves, some of them longer than a page.
+constexpr int seededSettings = 300;
+constexpr int seededCurves = 30;
+static const QDate seededDay(2026, 12, 7);
+
+static ClotCurve seededCurve(int patientId)
+{
+    ClotCurve curve;
+    curve.append(0.0, 0.1, QVector<double>(50 + 40 * patientId, patientId));
+    return curve;
+}
+
+// A fingerprint of a curve loaded whole; null for none.
+static QJsonValue fingerprint(const ClotCurve &curve, bool whole)
+{
+    return whole ? QJsonValue(QString::fromLatin1(
+               QCryptographicHash::hash(curve.toBuffer(), QCryptographicHash::Sha1).toHex()))
+                 : QJsonValue();
+}
+
+// Start-up on a damaged site, then what an application does next: reads
+// every setting and curve, numbers a sample, stores a curve and a setting.
+static int runDamagedChild()
+{
+    MessageBoxAnswerer answerer;
+    WarningCapture warnings;
+    Profile &profile = Profile::instance();
+    bool plainWarnings = true;
+    const QJsonArray messages = shown(answerer, &plainWarnings);
+    QJsonObject values;
+    for (const QString &key : profile.keys())
+        values.insert(key, profile.value(key).toString());
+    QJsonArray curves;
+    for (int id = 1; id <= seededCurves; ++id) {
+        bool whole = false;
+        const ClotCurve curve = ClotCurve::load(id, QStringLiteral("PT"), 1, &whole);
+        curves << fingerprint(curve, whole);
+    }
+    bool numbered = false;
+    const int sampleNo = nextSampleNo(seededDay, &numbered);
+    const bool stored =
+        seededCurve(seededCurves + 1).store(seededCurves + 1, QStringLiteral("PT"), 1);
+    profile.setValue(QStringLiteral("probe"), 1);
+    const bool synced = profile.sync(5000);
+    const QJsonObject report = {
+        {QStringLiteral("messages"), messages},
+        {QStringLiteral("plainWarnings"), plainWarnings},
+        {QStringLiteral("warnings"), QJsonArray::fromStringList(warnings.lines())},
+        {QStringLiteral("databases"),
+         QJsonArray{profile.database().databaseName(), profile.dataDatabase().databaseName(),
+                    profile.qcDatabase().databaseName(), profile.syslogDatabase().databaseName()}},
+        {QStringLiteral("values"), values},
+        {QStringLiteral("curves"), curves},
+        {QStringLiteral("sampleNo"), numbered ? sampleNo : -1},
+        {QStringLiteral("written"), stored && synced},
+    };
+    std::puts(QJsonDocument(report).toJson(QJsonDocument::Compact).constData());
+    return 0;
+}
+
 class tst_ProfileStartup : public QObject
 {
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void startup_data();
     void startup();
     void executableDirectory();
+    void damagedSite_data();
+    void damagedSite();
 
 private:
     QJsonObject run(const QString &workingDirectory, const QString &program);
+
+    TestInstallation m_seeded; // the site the damaged ones are copies of
 };
 
 QJsonObject tst_ProfileStartup::run(const QString &workingDirectory, const QString &program)
@@ -310,6 +399,29 @@ void tst_ProfileStartup::startup()
     QVERIFY(report.value(QLatin1String("sameInstance")).toBool());
 }
 
+void tst_ProfileStartup::initTestCase()
+{
+    QVERIFY(Installation::layOut(m_seeded.path()));
+    QVERIFY(m_seeded.execSql(
+        QStringLiteral("profile.db"),
+        QStringLiteral(
+            "with recursive n(i) as (select 1 union all select i + 1 from n where i < ?) "
+            "insert into profile select printf('k%03d', i), case i % 3 when 0 then i "
+            "else printf('value %d %.*c', i, i % 200, 'x') end from n"),
+        {seededSettings}));
+    QVERIFY(m_seeded.execSql(
+        QStringLiteral("data.db"),
+        QStringLiteral(
+            "with recursive n(i) as (select 1 union all select i + 1 from n where i < ?) "
+            "insert into patient (id, sampleNo, date) select i, i, ? from n"),
+        {seededCurves, seededDay.toString(Qt::ISODate)}));
+    for (int id = 1; id <= seededCurves; ++id) {
+        QVERIFY(m_seeded.execSql(QStringLiteral("data.db"),
+                                 QStringLiteral("insert into curve values(?, 'PT', 1, ?)"),
+                                 {id, seededCurve(id).toBuffer()}));
+    }
+}
+
 void tst_ProfileStartup::executableDirectory()
 {
     // The profile database lies only beside (a copy of) the executable, and in
@@ -336,9 +448,277 @@ void tst_ProfileStartup::executableDirectory()
              QFileInfo(home.path()).canonicalFilePath());
 }
 
+// One damage to one file of a site, made from a seed, so that a failing
+// case comes back with its seed.
+static QPair<QString, Layout> damage(quint32 seed, const QString &seededDir)
+{
+    QRandomGenerator random(seed);
+    static const char *const files[] = {"profile.db", "data.db", "settings.ini"};
+    const QString file = QLatin1String(files[random.bounded(3)]);
+    QFile original(QDir(seededDir).filePath(file));
+    original.open(QIODevice::ReadOnly);
+    QByteArray content = original.readAll();
+    QString what;
+    bool directory = false;
+    const bool settings = file == QLatin1String("settings.ini");
+    switch (random.bounded(settings ? 8 : 7)) {
+    case 0:
+    case 1: {
+        // One time in two within the first page: the header and the schema.
+        const int count = 1 + random.bounded(8);
+        const int range = random.bounded(2) ? qMin(4096, content.size()) : content.size();
+        QStringList offsets;
+        for (int i = 0; i < count; ++i) {
+            const int offset = random.bounded(range);
+            content[offset] = char(content.at(offset) ^ (1 + random.bounded(255)));
+            offsets << QString::number(offset);
+        }
+        what = QStringLiteral("bytes flipped at ") + offsets.join(QLatin1Char(','));
+        break;
+    }
+    case 2: {
+        // A block past the first lost, as a disk loses one: in a database
+        // a page that is read only when a query gets to it.
+        const int blocks = (content.size() + 4095) / 4096;
+        const int block = blocks > 1 ? 1 + random.bounded(blocks - 1) : 0;
+        const bool zeroes = random.bounded(2);
+        for (int i = block * 4096; i < (block + 1) * 4096 && i < content.size(); ++i)
+            content[i] = zeroes ? '\0' : char(random.bounded(256));
+        what = QStringLiteral("block %1 of %2 %3")
+                   .arg(block + 1)
+                   .arg(blocks)
+                   .arg(zeroes ? QStringLiteral("zeroed") : QStringLiteral("random"));
+        break;
+    }
+    case 3:
+        content.truncate(random.bounded(content.size()));
+        what = QStringLiteral("truncated to %1 bytes").arg(content.size());
+        break;
+    case 4:
+        content.clear();
+        what = QStringLiteral("empty");
+        break;
+    case 5:
+        directory = true;
+        what = QStringLiteral("a directory");
+        break;
+    case 6:
+        content.resize(random.bounded(1, 20000));
+        for (char &byte : content)
+            byte = char(random.bounded(256));
+        what = QStringLiteral("%1 random bytes").arg(content.size());
+        break;
+    default: {
+        // As a Chinese Windows saves it, with a name changed at random.
+        QString text =
+            QStringLiteral("; 凝血分析仪的设置\n[db]\nprofile=profile.db\ndata=data.db\n");
+        if (random.bounded(2))
+            text[random.bounded(text.size())] = QChar(0x4e00 + random.bounded(0x5000));
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+        content = QStringEncoder("GB18030").encode(text);
+#else
+        content = QTextCodec::codecForName("GB18030")->fromUnicode(text);
+#endif
+        what = QStringLiteral("GB18030: ")
+            + QString(text).replace(QLatin1Char('\n'), QLatin1Char(' '));
+        break;
+    }
+    }
+    const Layout layout = [seededDir, file, content, directory](TestInstallation &inst) {
+        const QDir from(seededDir);
+        for (const QString &name : from.entryList(QDir::Files)) {
+            if (name != file && !QFile::copy(from.filePath(name), inst.filePath(name)))
+                return false;
+        }
+        return directory ? QDir(inst.path()).mkdir(file) : inst.writeFile(file, content);
+    };
+    return {QStringLiteral("seed %1: %2 %3").arg(seed).arg(file, what), layout};
+}
+
+void tst_ProfileStartup::damagedSite_data()
+{
+    QTest::addColumn<Layout>("layout");
+    // COAGULATION_DAMAGED_SITES=N runs the seeds 1 to N.
+    const quint32 sites = qEnvironmentVariableIsSet("COAGULATION_DAMAGED_SITES")
+        ? quint32(qEnvironmentVariableIntValue("COAGULATION_DAMAGED_SITES"))
+        : 36;
+    for (quint32 seed = 1; seed <= sites; ++seed) {
+        const QPair<QString, Layout> damaged = damage(seed, m_seeded.path());
+        QTest::newRow(qPrintable(damaged.first)) << damaged.second;
+    }
+}
+
+// What SQLite itself reads from a file, through a connection of the test's
+// own: the answers that the store passes on or reports it cannot give.
+class Reader
+{
+public:
+    explicit Reader(const QString &file)
+        : m_name(QStringLiteral("reader ") + file)
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
+        db.setDatabaseName(file);
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+        db.open();
+    }
+    ~Reader() { QSqlDatabase::removeDatabase(m_name); }
+
+    // The rows of a select, none when it fails.
+    std::optional<QList<QVariantList>> rows(const QString &sql,
+                                            const QVariantList &bindValues = QVariantList())
+    {
+        QSqlQuery query(QSqlDatabase::database(m_name, false));
+        QList<QVariantList> rows;
+        if (!query.prepare(sql))
+            return std::nullopt;
+        for (const QVariant &value : bindValues)
+            query.addBindValue(value);
+        if (!query.exec())
+            return std::nullopt;
+        while (query.next()) {
+            QVariantList row;
+            for (int column = 0; column < query.record().count(); ++column)
+                row << query.value(column);
+            rows << row;
+        }
+        if (query.lastError().isValid())
+            return std::nullopt;
+        return rows;
+    }
+
+    // Whether start-up can tell the file for a database: one with tables.
+    bool hasTables()
+    {
+        const auto count =
+            rows(QStringLiteral("select count(*) from sqlite_master where type = 'table'"));
+        return count && count->first().first().toInt() > 0;
+    }
+
+private:
+    QString m_name;
+};
+
+// Never a crash or a hang; every problem start-up can see in a box that
+// names the file; afterwards either what SQLite reads from the file, or a
+// warning line that says why not.
+void tst_ProfileStartup::damagedSite()
+{
+    QFETCH(Layout, layout);
+    TestInstallation inst;
+    QVERIFY(layout(inst));
+
+    // What the files hold, read before the child writes to them.
+    Reader profileFile(inst.filePath(QStringLiteral("profile.db")));
+    Reader dataFile(inst.filePath(QStringLiteral("data.db")));
+    const bool profileTables = profileFile.hasTables();
+    const bool dataTables = dataFile.hasTables();
+    const auto settings = profileFile.rows(QStringLiteral("select name, value from profile"));
+    QJsonArray curves;
+    QList<int> unreadableCurves;
+    for (int id = 1; id <= seededCurves; ++id) {
+        const auto row = dataFile.rows(
+            QStringLiteral("select curve from curve where patientId = ? and item = 'PT' and "
+                           "version = 1 order by rowid desc limit 1"),
+            {id});
+        bool whole = false;
+        const ClotCurve curve = row && !row->isEmpty()
+            ? ClotCurve::fromBuffer(row->first().first().toByteArray(), &whole)
+            : ClotCurve();
+        curves << fingerprint(curve, whole);
+        if (!row)
+            unreadableCurves << id;
+    }
+    const auto largest = dataFile.rows(
+        QStringLiteral("select max(cast(sampleNo as integer)) from patient where date = ?"),
+        {seededDay});
+    QSettings settingsFile(inst.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+    settingsFile.value(QStringLiteral("db/profile"));
+    const bool settingsRead = settingsFile.status() == QSettings::NoError;
+
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QLatin1String(childVariable), QStringLiteral("damaged"));
+    child.setProcessEnvironment(environment);
+    child.setWorkingDirectory(inst.path());
+    child.start(QCoreApplication::applicationFilePath(), QStringList());
+    const bool finished = child.waitForFinished(60000);
+    if (!finished) {
+        child.kill();
+        child.waitForFinished();
+    }
+    const QByteArray errors = child.readAllStandardError();
+    QVERIFY2(finished && child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,
+             errors.constData());
+    const QJsonObject report = QJsonDocument::fromJson(child.readAllStandardOutput()).object();
+    QVERIFY2(!report.isEmpty(), errors.constData());
+    QVERIFY(report.value(QLatin1String("plainWarnings")).toBool());
+
+    const QString messages =
+        report.value(QLatin1String("messages")).toVariant().toStringList().join(QLatin1Char('\n'));
+    const QString warnings =
+        report.value(QLatin1String("warnings")).toVariant().toStringList().join(QLatin1Char('\n'));
+    const QString said = messages + QLatin1Char('\n') + warnings;
+    if (!profileTables)
+        QVERIFY2(messages.contains(QLatin1String("./profile.db")), qPrintable(said));
+    if (!dataTables)
+        QVERIFY2(messages.contains(QLatin1String("./data.db")), qPrintable(said));
+    if (!settingsRead) {
+        // The library names settings.ini only when it reads it as GB18030.
+        if (!warnings.contains(QLatin1String("is not UTF-8")))
+            QEXPECT_FAIL("",
+                         "SettingsFile ignores QSettings::status(): a settings.ini that is a "
+                         "directory or has a malformed line is read without a warning",
+                         Continue);
+        QVERIFY2(said.contains(QLatin1String("settings.ini")), qPrintable(said));
+    }
+    QStringList standard;
+    for (const QString &file : TestInstallation::databaseFiles())
+        standard << QDir::cleanPath(QDir(inst.path()).absoluteFilePath(file));
+    if (report.value(QLatin1String("databases")).toVariant().toStringList() != standard) {
+        // settings.ini names other files: what they hold is no matter here.
+        QVERIFY2(!messages.isEmpty(), qPrintable(said));
+        return;
+    }
+
+    // The settings as the file holds them, or a word that they could not be read.
+    if (settings) {
+        QJsonObject values;
+        for (const QVariantList &row : *settings)
+            values.insert(row.at(0).toString(), row.at(1).toString());
+        QCOMPARE(report.value(QLatin1String("values")).toObject(), values);
+    } else if (profileTables) {
+        // Start-up reads the table whole; a read that fails there leaves
+        // the settings loaded in part or not at all.
+        QEXPECT_FAIL("",
+                     "Profile::init ignores a failed read of the table profile: no box, no "
+                     "warning",
+                     Continue);
+        QVERIFY2(said.contains(QLatin1String("profile.db")), qPrintable(said));
+    }
+    // Each curve as the file holds it; one that could not be read comes with a warning.
+    const QJsonArray loaded = report.value(QLatin1String("curves")).toArray();
+    for (int i = 0; i < seededCurves; ++i) {
+        if (unreadableCurves.contains(i + 1))
+            QVERIFY2(loaded.at(i).isNull() && !warnings.isEmpty(), qPrintable(said));
+        else
+            QVERIFY2(loaded.at(i) == curves.at(i),
+                     qPrintable(QStringLiteral("curve %1").arg(i + 1)));
+    }
+    // The next number above every number the file holds, or none and a warning.
+    const int sampleNo = report.value(QLatin1String("sampleNo")).toInt();
+    if (largest)
+        QCOMPARE(sampleNo, largest->first().first().toInt() + 1);
+    else
+        QVERIFY2(sampleNo == -1 && !warnings.isEmpty(), qPrintable(said));
+    if (!report.value(QLatin1String("written")).toBool())
+        QVERIFY2(!warnings.isEmpty(), qPrintable(said));
+}
+
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    if (qEnvironmentVariable(childVariable) == QLatin1String("damaged"))
+        return runDamagedChild();
     if (qEnvironmentVariableIsSet(childVariable))
         return runChild();
     tst_ProfileStartup test;
