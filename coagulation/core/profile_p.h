@@ -84,6 +84,8 @@ public:
     bool storePending(Extent extent, const QString &first = QString());
     // One transaction of pending changes, until @p deadline.
     bool writeOnce(const QDeadlineTimer &deadline, const QString &first);
+    // Whether no change up to @p serial is pending (`lock` held).
+    bool storedUpTo(quint64 serial) const;
     // Waits until the changes pending now are written, or @p timeout ms pass.
     bool waitUntilStored(int timeout);
     // Writes what is pending a last time and stores nothing after it.

@@ -256,6 +256,9 @@ void Profile::init(const QString &defaultProfileFile, QThread *owner)
     }
 
     const SettingsFile settings;
+    // The databases it names may be others than the site means.
+    if (!settings.problem().isEmpty())
+        d->startupProblems << tr("设置文件 settings.ini 有误：%1").arg(settings.problem());
     const QString profileName =
         settings
             .value(QLatin1String(SettingsFile::databaseKeys[ProfilePrivate::ProfileDatabase]),
@@ -307,7 +310,8 @@ void Profile::init(const QString &defaultProfileFile, QThread *owner)
             d->startupProblems
                 << (profile ? tr("无法加载配置文件 %1\n%2").arg(path, db.lastError().text())
                             : tr("无法打开数据库文件 %1").arg(path));
-        switch (inspect(db)) {
+        const FileState state = inspect(db);
+        switch (state) {
         case FileState::Locked:
             d->startupProblems << tr("数据库文件 %1 被其他程序锁定").arg(path);
             continue; // nothing can be read from it now
@@ -318,12 +322,18 @@ void Profile::init(const QString &defaultProfileFile, QThread *owner)
         case FileState::HasTables:
             break;
         }
-        if (profile) {
+        if (profile && state == FileState::HasTables) {
             QSqlQuery rows(db);
+            rows.setForwardOnly(true);
             if (rows.exec(QStringLiteral("select name, value from profile"))) {
                 while (rows.next())
                     d->values.insert(rows.value(0).toString(), StoredValue::decode(rows.value(1)));
             }
+            // A damaged page ends the reading part way: the settings not read
+            // would show their defaults, unannounced.
+            if (rows.lastError().isValid())
+                d->startupProblems
+                    << tr("无法加载配置文件 %1\n%2").arg(path, rows.lastError().text());
         }
     }
 

@@ -300,13 +300,18 @@ bool ProfilePrivate::writeOnce(const QDeadlineTimer &deadline, const QString &fi
     return count >= 0 && nothingLeft;
 }
 
+bool ProfilePrivate::storedUpTo(quint64 serial) const
+{
+    return std::none_of(pending.cbegin(), pending.cend(),
+                        [serial](const Pending &change) { return change.serial <= serial; });
+}
+
 bool ProfilePrivate::waitUntilStored(int timeout)
 {
     WriteLocker locker(lock);
     const quint64 mark = lastSerial;
     const auto stored = [this, mark] {
-        return std::none_of(pending.cbegin(), pending.cend(),
-                            [mark](const Pending &change) { return change.serial <= mark; });
+        return storedUpTo(mark);
     };
     if (!hasTable())
         return false;
@@ -384,7 +389,16 @@ void Profile::removeKey(const QString &key)
 
 bool Profile::sync(int timeout)
 {
-    if (QThread::currentThread() == d->owner)
-        return d->storePending(ProfilePrivate::All);
+    if (QThread::currentThread() == d->owner) {
+        // The changes made before this call: others may come meanwhile.
+        quint64 mark;
+        {
+            const std::shared_lock<std::shared_mutex> locker(d->lock);
+            mark = d->lastSerial;
+        }
+        d->storePending(ProfilePrivate::All);
+        const std::shared_lock<std::shared_mutex> locker(d->lock);
+        return d->hasTable() && d->storedUpTo(mark);
+    }
     return d->waitUntilStored(timeout);
 }

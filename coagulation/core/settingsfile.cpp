@@ -54,12 +54,15 @@ QString SettingsFile::defaultDatabaseName(int database)
 SettingsFile::SettingsFile(const QString &file)
 {
     QString readFrom = file;
+    const QFileInfo info(file);
+    const QString path = info.absoluteFilePath();
     QFile in(file);
-    if (in.open(QIODevice::ReadOnly)) {
+    if (info.exists() && !in.open(QIODevice::ReadOnly)) {
+        m_problem = in.errorString();
+    } else if (in.isOpen()) {
         const QByteArray bytes = in.readAll();
         if (!isUtf8(bytes)) {
             const QString text = fromGb18030(bytes);
-            const QString path = QFileInfo(file).absoluteFilePath();
             // QSettings reads INI files as UTF-8 only (Qt 6) or with one codec
             // for the whole file (Qt 5): it reads a UTF-8 copy.
             m_converted.reset(new QTemporaryFile);
@@ -69,8 +72,7 @@ SettingsFile::SettingsFile(const QString &file)
                 qCWarning(lcCore).noquote()
                     << QStringLiteral("%1 is not UTF-8; read as GB18030").arg(path);
             } else {
-                qCWarning(lcCore).noquote()
-                    << QStringLiteral("%1 is not UTF-8 and could not be read as GB18030").arg(path);
+                m_problem = QStringLiteral("not UTF-8, and could not be read as GB18030");
             }
         }
     }
@@ -78,6 +80,13 @@ SettingsFile::SettingsFile(const QString &file)
 #if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
     m_settings->setIniCodec("UTF-8");
 #endif
+    if (m_problem.isEmpty() && m_settings->status() != QSettings::NoError)
+        m_problem = m_settings->status() == QSettings::FormatError
+            ? QStringLiteral("a line that is no setting")
+            : QStringLiteral("cannot be read");
+    if (!m_problem.isEmpty())
+        qCWarning(lcCore).noquote()
+            << QStringLiteral("%1: %2; what it holds beyond that is not read").arg(path, m_problem);
 }
 
 SettingsFile::~SettingsFile() = default;

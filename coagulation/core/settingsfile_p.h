@@ -25,6 +25,10 @@ public:
     ~SettingsFile();
 
     QVariant value(const QString &key, const QVariant &defaultValue = QVariant()) const;
+    // What is wrong with a settings.ini that is there, or empty: one that
+    // cannot be read or has lines that are no settings is read as far as it
+    // goes, its keys defaulted. Also written to the warning channel.
+    QString problem() const { return m_problem; }
 
     // The keys of the four database files, in the order profile, data,
     // quality control, system log, and their default names.
@@ -36,6 +40,7 @@ private:
 
     std::unique_ptr<QTemporaryFile> m_converted; // the GB18030 text as UTF-8
     std::unique_ptr<QSettings> m_settings;
+    QString m_problem;
 };
 
 // The first file that two of @p paths name, once ".", "..", links and (on
