@@ -19,8 +19,10 @@ namespace StoredValue {
 
 // The variant to bind, or an invalid variant when the value has no stored form.
 QVariant encode(const QVariant &value);
-// The in-memory value of a column read back from the table.
-QVariant decode(const QVariant &column);
+// The in-memory value of a column read back from the table. A damaged blob
+// reads as an invalid variant, so that the caller's default applies, with a
+// warning that names key when it is given.
+QVariant decode(const QVariant &column, const QString &key = QString());
 
 } // namespace StoredValue
 

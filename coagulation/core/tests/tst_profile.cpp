@@ -40,6 +40,8 @@ private slots:
     void removeUnknownKey();
     void failedStoreIsReported();
     void unstorableValueIsReported();
+    void damagedBlobReadsAsDefault_data();
+    void damagedBlobReadsAsDefault();
     void writeFromWorkerWaitsForOwner();
     void slotsMayCallBack();
     void storedBeforeLaterSlots();
@@ -276,6 +278,53 @@ void tst_Profile::unstorableValueIsReported()
     m_profile->setValue(QStringLiteral("k"), layout);
     QCOMPARE(warnings.linesContaining(QStringLiteral("has no stored form")).size(), 1);
     QCOMPARE(row(QStringLiteral("k")), QVariant("before"));
+}
+
+void tst_Profile::damagedBlobReadsAsDefault_data()
+{
+    QTest::addColumn<QByteArray>("payload"); // what follows the tag
+
+    // A variant's type and null flag, then a count.
+    const auto claim = [](quint32 type, quint32 count) {
+        QByteArray bytes;
+        QDataStream out(&bytes, QIODevice::WriteOnly);
+        out << type << qint8(0) << count;
+        return bytes;
+    };
+    QByteArray list;
+    QDataStream out(&list, QIODevice::WriteOnly);
+    out.setVersion(QDataStream::Qt_5_15);
+    out << QVariant(QVariantList{QStringLiteral("PT"), 5});
+
+    QTest::newRow("2^31 - 1 elements") << claim(QMetaType::QVariantList, 0x7fffffff);
+    QTest::newRow("nested map of ten million")
+        << claim(QMetaType::QVariantList, 1) + claim(QMetaType::QVariantMap, 10000000);
+    QTest::newRow("truncated") << list.left(list.size() - 3);
+    QTest::newRow("unknown type id") << claim(0x7fff, 0);
+    QTest::newRow("nothing after the tag") << QByteArray();
+    // Qt would crash writing it back.
+    QByteArray nowhere;
+    QDataStream zone(&nowhere, QIODevice::WriteOnly);
+    zone << quint32(QMetaType::QDateTime) << qint8(0) << qint64(2460000) << quint32(0)
+         << qint8(Qt::TimeZone) << QStringLiteral("Nowhere/Nothing");
+    QTest::newRow("date-time in no zone") << nowhere;
+}
+
+void tst_Profile::damagedBlobReadsAsDefault()
+{
+    QFETCH(QByteArray, payload);
+    const QStringList dilutions = {QStringLiteral("1/1"), QStringLiteral("1/2")};
+    m_profile->setValue(QStringLiteral("dilutions"), dilutions);
+    QVERIFY(m_inst->execSql(
+        QStringLiteral("profile.db"),
+        QStringLiteral("insert into profile (name, value) values(?,?)"),
+        {QStringLiteral("widths"), QByteArray("\0\x01QVariant\0\x01", 12) + payload}));
+
+    WarningCapture warnings;
+    restart();
+    QCOMPARE(m_profile->value(QStringLiteral("widths"), 7), QVariant(7));
+    COMPARE_EXACT(m_profile->value(QStringLiteral("dilutions")), QVariant(dilutions));
+    QCOMPARE(warnings.linesContaining(QStringLiteral("is damaged")).size(), 1);
 }
 
 void tst_Profile::writeFromWorkerWaitsForOwner()
