@@ -21,6 +21,20 @@ const ColumnHeader headers[] = {
     {QT_TRANSLATE_NOOP("CurveListModel", "字节"), "curve"},
 };
 
+// What tells one state of the table from another without reading it: rows
+// are appended, and old ones may be deleted.
+struct TableState
+{
+    bool readable = false;
+    qint64 count = 0;
+    qint64 lastRowId = 0;
+
+    bool operator!=(const TableState &other) const
+    {
+        return readable != other.readable || count != other.count || lastRowId != other.lastRowId;
+    }
+};
+
 } // namespace
 
 class CurveListModelPrivate
@@ -29,10 +43,26 @@ public:
     // The values as stored, shown as they are.
     using Row = QVector<QVariant>;
 
+    qint64 dataVersion() const;
+
     QSqlDatabase database;
     QVector<Row> rows;
     QString error;
+    qint64 readVersion = -1;
+    TableState readState;
 };
+
+// Moves whenever another connection commits to the file, in any journal
+// mode and on any file system; -1 when it cannot be read.
+qint64 CurveListModelPrivate::dataVersion() const
+{
+    if (!database.isOpen())
+        return -1;
+    QSqlQuery query(database);
+    return query.exec(QStringLiteral("pragma data_version")) && query.next()
+        ? query.value(0).toLongLong()
+        : -1;
+}
 
 CurveListModel::CurveListModel(const QSqlDatabase &database, QObject *parent)
     : QAbstractTableModel(parent)
@@ -48,6 +78,8 @@ bool CurveListModel::reload()
     beginResetModel();
     d->rows.clear();
     d->error.clear();
+    // Before the rows: a commit in between shows as a change next time.
+    d->readVersion = d->dataVersion();
     if (!d->database.isOpen()) {
         d->error = tr("数据数据库 %1 没有打开。%2")
                        .arg(d->database.databaseName(), d->database.lastError().text());
@@ -69,6 +101,9 @@ bool CurveListModel::reload()
             d->error = tr("无法读取表 curve：%1").arg(query.lastError().text());
         }
     }
+    d->readState.readable = d->error.isEmpty();
+    d->readState.count = d->rows.size();
+    d->readState.lastRowId = d->rows.isEmpty() ? 0 : rowId(d->rows.size() - 1);
     endResetModel();
     return d->error.isEmpty();
 }
@@ -76,6 +111,25 @@ bool CurveListModel::reload()
 QString CurveListModel::errorString() const
 {
     return d->error;
+}
+
+// The data version alone would read the whole list again for every result
+// the application saves into the other tables; the count and the last rowid
+// come from the index, without reading the curves.
+bool CurveListModel::tableChanged()
+{
+    const qint64 version = d->dataVersion();
+    if (version == d->readVersion)
+        return false;
+    d->readVersion = version;
+    TableState state;
+    QSqlQuery query(d->database);
+    if (query.exec(QStringLiteral("select count(*), max(rowid) from curve")) && query.next()) {
+        state.readable = true;
+        state.count = query.value(0).toLongLong();
+        state.lastRowId = query.value(1).toLongLong();
+    }
+    return state != d->readState;
 }
 
 qint64 CurveListModel::rowId(int row) const

@@ -26,6 +26,9 @@ public:
     // says why.
     bool reload();
     QString errorString() const;
+    // Whether another connection has changed the table since the last
+    // reload. Cheap enough to ask every second.
+    bool tableChanged();
 
     qint64 rowId(int row) const;
     // The row that shows the table row with the rowid `id`, or -1.

@@ -4,9 +4,14 @@
 #include "curveplot.h"
 
 #include <QtCore/QDir>
+#include <QtCore/QFileInfo>
+#include <QtCore/QTimer>
 #include <QtSql/QSqlDatabase>
+#include <QtWidgets/QFileDialog>
 #include <QtWidgets/QHeaderView>
+#include <QtWidgets/QLabel>
 #include <QtWidgets/QMenuBar>
+#include <QtWidgets/QMessageBox>
 #include <QtWidgets/QSplitter>
 #include <QtWidgets/QStatusBar>
 #include <QtWidgets/QTableView>
@@ -18,12 +23,21 @@
 #include <QtWidgets/QAction>
 #endif
 
+// How often the table is looked at for curves saved by the application.
+const int pollInterval = 1000;
+
 class CurveViewerWindowPrivate
 {
 public:
     CurveListModel *model;
     QTableView *view;
     CurvePlot *plot;
+    QLabel *readout;
+    // The row plotted and its bytes: a reload that leaves both as they were
+    // leaves the plot alone, zoom and all.
+    qint64 plottedRow = -1;
+    QByteArray plottedBytes;
+    QString exportDirectory;
 };
 
 CurveViewerWindow::CurveViewerWindow(const QSqlDatabase &database, QWidget *parent)
@@ -57,19 +71,51 @@ CurveViewerWindow::CurveViewerWindow(const QSqlDatabase &database, QWidget *pare
     reloadAction->setStatusTip(tr("重新读取表 curve，显示此后保存的曲线"));
     connect(reloadAction, &QAction::triggered, this, &CurveViewerWindow::reload);
 
+    auto *exportAction = new QAction(tr("导出图像..."), this);
+    exportAction->setObjectName(QStringLiteral("export"));
+    exportAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    exportAction->setStatusTip(tr("把显示的曲线图保存为 PNG、SVG 或 PDF 文件"));
+    connect(exportAction, &QAction::triggered, this, &CurveViewerWindow::exportPlot);
+
+    // Ctrl+0 wherever the focus is in the window, not in the plot alone.
+    QAction *resetZoom = d->plot->resetZoomAction();
+    resetZoom->setShortcutContext(Qt::WindowShortcut);
+
     auto *quit = new QAction(tr("退出"), this);
     quit->setShortcut(QKeySequence::Quit);
     connect(quit, &QAction::triggered, this, &QWidget::close);
 
     QMenu *file = menuBar()->addMenu(tr("文件(&F)"));
     file->addAction(reloadAction);
+    file->addAction(exportAction);
     file->addSeparator();
     file->addAction(quit);
+    QMenu *viewMenu = menuBar()->addMenu(tr("视图(&V)"));
+    viewMenu->addAction(resetZoom);
 
     QToolBar *toolBar = addToolBar(tr("曲线"));
     toolBar->setObjectName(QStringLiteral("curveToolBar"));
     toolBar->setToolButtonStyle(Qt::ToolButtonTextOnly);
     toolBar->addAction(reloadAction);
+    toolBar->addAction(resetZoom);
+    toolBar->addAction(exportAction);
+
+    d->readout = new QLabel;
+    d->readout->setObjectName(QStringLiteral("readout"));
+    statusBar()->addPermanentWidget(d->readout);
+    connect(d->plot, &CurvePlot::readoutChanged, d->readout, &QLabel::setText);
+
+    // PRAGMA data_version rather than watching the files: it moves on every
+    // commit of another connection and on nothing else, whether the journal
+    // is a file that comes and goes or a WAL that leaves data.db untouched
+    // until a checkpoint, and on network drives that report no changes. A
+    // file watcher also fires halfway through a transaction.
+    auto *poll = new QTimer(this);
+    connect(poll, &QTimer::timeout, this, [this] {
+        if (d->model->tableChanged())
+            reload();
+    });
+    poll->start(pollInterval);
 
     reload();
     resize(1100, 620);
@@ -96,7 +142,7 @@ void CurveViewerWindow::reload()
 {
     const qint64 selected = d->model->rowId(d->view->currentIndex().row());
     if (!d->model->reload()) {
-        d->plot->showMessage(d->model->errorString());
+        showMessage(d->model->errorString());
         statusBar()->showMessage(d->model->errorString());
         return;
     }
@@ -105,7 +151,7 @@ void CurveViewerWindow::reload()
     const int count = d->model->rowCount();
     statusBar()->showMessage(tr("%n 条曲线", nullptr, count));
     if (count == 0) {
-        d->plot->showMessage(tr("表 curve 中没有曲线"));
+        showMessage(tr("表 curve 中没有曲线"));
         return;
     }
     const int row = d->model->rowOf(selected);
@@ -124,5 +170,50 @@ void CurveViewerWindow::showRow(int row)
                           .arg(stored(CurveListModel::SampleColumn),
                                stored(CurveListModel::TestColumn),
                                stored(CurveListModel::VersionColumn)));
-    d->plot->setStoredCurve(d->model->curveBytes(row));
+    const qint64 id = d->model->rowId(row);
+    const QByteArray bytes = d->model->curveBytes(row);
+    if (id == d->plottedRow && bytes == d->plottedBytes)
+        return;
+    d->plottedRow = id;
+    d->plottedBytes = bytes;
+    d->plot->setStoredCurve(bytes);
+}
+
+void CurveViewerWindow::showMessage(const QString &text)
+{
+    d->plottedRow = -1;
+    d->plottedBytes.clear();
+    d->plot->showMessage(text);
+}
+
+// The plot as shown, to a file the user names; PNG, SVG or PDF by its suffix.
+void CurveViewerWindow::exportPlot()
+{
+    const QString png = tr("PNG 图像 (*.png)"), svg = tr("SVG 图形 (*.svg)"),
+                  pdf = tr("PDF 文档 (*.pdf)");
+    QString filter = png;
+    const QString suggested = d->plottedRow < 0 ? QStringLiteral("curve.png")
+                                                : QStringLiteral("curve-%1.png").arg(d->plottedRow);
+    QString fileName = QFileDialog::getSaveFileName(
+        this, tr("导出图像"),
+        QDir(d->exportDirectory.isEmpty() ? QDir::homePath() : d->exportDirectory)
+            .filePath(suggested),
+        QStringList{png, svg, pdf}.join(QStringLiteral(";;")), &filter);
+    if (fileName.isEmpty())
+        return;
+    // A name without a known suffix gets the chosen type's.
+    const QString suffix = QFileInfo(fileName).suffix().toLower();
+    if (suffix != QLatin1String("png") && suffix != QLatin1String("svg")
+        && suffix != QLatin1String("pdf")) {
+        fileName += filter == svg ? QStringLiteral(".svg")
+            : filter == pdf       ? QStringLiteral(".pdf")
+                                  : QStringLiteral(".png");
+    }
+    d->exportDirectory = QFileInfo(fileName).absolutePath();
+    QString error;
+    if (!d->plot->exportTo(fileName, &error)) {
+        QMessageBox::warning(this, tr("导出图像"), error);
+        return;
+    }
+    statusBar()->showMessage(tr("已导出到 %1").arg(QDir::toNativeSeparators(fileName)), 5000);
 }

@@ -12,7 +12,8 @@ class QSqlDatabase;
 class QTableView;
 
 // The curves of a data database: the rows of the table "curve" on the left,
-// the selected one plotted on the right. The newest curve is selected first.
+// the selected one plotted on the right. The newest curve is selected first;
+// curves saved or deleted meanwhile show up within a second.
 class CurveViewerWindow : public QMainWindow
 {
     Q_OBJECT
@@ -26,11 +27,13 @@ public:
     CurvePlot *plot() const;
 
     // Reads the list again, for the curves saved since; the selected row stays
-    // selected while it is there.
+    // selected while it is there, zoomed as it was.
     void reload();
 
 private:
     void showRow(int row);
+    void showMessage(const QString &text);
+    void exportPlot();
 
     std::unique_ptr<CurveViewerWindowPrivate> d;
 };

@@ -14,7 +14,9 @@
 #include <QtSql/QSqlError>
 #include <QtSql/QSqlQuery>
 #include <QtTest/QtTest>
+#include <QtWidgets/QLabel>
 #include <QtWidgets/QTableView>
+#include <QtWidgets/QToolBar>
 // QAction moved from the widgets module to the GUI module in Qt 6.
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
 #include <QtGui/QAction>
@@ -68,6 +70,43 @@ static QList<QValueAxis *> valueAxes(const CurvePlot *plot, Qt::Orientation orie
     return axes;
 }
 
+// The shown range of every axis: time, then the raw signal and the density.
+static QList<QPointF> shownRanges(const CurvePlot *plot)
+{
+    QList<QPointF> ranges;
+    for (Qt::Orientation orientation : {Qt::Horizontal, Qt::Vertical}) {
+        for (const QValueAxis *axis : valueAxes(plot, orientation))
+            ranges << QPointF(axis->min(), axis->max());
+    }
+    return ranges;
+}
+
+static QWidget *viewport(const CurvePlot *plot)
+{
+    return plot->findChild<QChartView *>()->viewport();
+}
+
+// The point `fx` of the plot area's width from its left and `fy` of its
+// height from its bottom, where the mouse events go.
+static QPoint inPlotArea(const CurvePlot *plot, double fx, double fy)
+{
+    const QRectF area = plot->plotArea();
+    const QPointF point(area.left() + fx * area.width(), area.bottom() - fy * area.height());
+    return viewport(plot)->mapFrom(plot, point.toPoint());
+}
+
+// A million points of a slow wave with one sample far above it.
+static ClotCurve spikedCurve(int spike)
+{
+    QVector<double> values(1000000);
+    for (int i = 0; i < values.size(); ++i)
+        values[i] = 1000.0 + 50.0 * std::sin(i * 0.001);
+    values[spike] = 5000.0;
+    ClotCurve curve;
+    curve.append(0.0, 0.0003, values);
+    return curve;
+}
+
 class tst_CurveViewer : public QObject
 {
     Q_OBJECT
@@ -84,6 +123,15 @@ private slots:
     void storedBytes();
     void valuesBeyondTheAxes_data();
     void valuesBeyondTheAxes();
+    void longCurveThinnedOut_data();
+    void longCurveThinnedOut();
+    void zoom_data();
+    void zoom();
+    void readout_data();
+    void readout();
+    void exportPlot_data();
+    void exportPlot();
+    void otherConnectionWritesWhileListed_data();
     void otherConnectionWritesWhileListed();
     void noCurveTable_data();
     void noCurveTable();
@@ -286,12 +334,277 @@ void tst_CurveViewer::valuesBeyondTheAxes()
     }
 }
 
+void tst_CurveViewer::longCurveThinnedOut_data()
+{
+    QTest::addColumn<int>("width");
+    QTest::addColumn<double>("zoom");
+
+    QTest::newRow("whole curve") << 600 << 1.0;
+    QTest::newRow("narrow") << 250 << 1.0;
+    QTest::newRow("zoomed in tenfold") << 600 << 0.1;
+    QTest::newRow("down to the samples") << 600 << 0.0005;
+}
+
+void tst_CurveViewer::longCurveThinnedOut()
+{
+    QFETCH(int, width);
+    QFETCH(double, zoom);
+
+    const int spike = 654321;
+    const ClotCurve curve = spikedCurve(spike);
+    const ClotCurve::Segment raw = curve.segments().constFirst();
+    const double spikeX = raw.start + spike * raw.step;
+    const double spikeDensity = curve.toType(ClotCurve::OD).segments().constFirst().values[spike];
+
+    CurvePlot plot;
+    plot.resize(width, 400);
+    plot.setCurve(curve);
+    plot.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&plot));
+    QCoreApplication::processEvents();
+    const QPointF x = shownRanges(&plot).constFirst();
+    const QRectF area = plot.plotArea();
+    plot.zoomBy(zoom,
+                QPointF(area.left() + (spikeX - x.x()) / (x.y() - x.x()) * area.width(),
+                        area.center().y()));
+    QCoreApplication::processEvents();
+
+    // At most four points a pixel column, and the nearest beyond each end;
+    // the spike stays, high in the raw signal and low in the density.
+    const int columns = int(std::ceil(plot.plotArea().width()));
+    const QList<QAbstractSeries *> series = plot.findChild<QChartView *>()->chart()->series();
+    QCOMPARE(series.size(), 2);
+    const QList<QPointF> spikes = {{spikeX, 5000.0}, {spikeX, spikeDensity}};
+    for (int i = 0; i < series.size(); ++i) {
+        const auto *line = qobject_cast<const QLineSeries *>(series[i]);
+        QVERIFY2(line->count() <= 4 * columns + 2, qPrintable(QString::number(line->count())));
+        QVERIFY(line->points().contains(spikes[i]));
+    }
+}
+
+void tst_CurveViewer::zoom_data()
+{
+    QTest::addColumn<QString>("gesture");
+    // The part of the whole range that is shown, from and to, as fractions.
+    QTest::addColumn<QPointF>("time");
+    QTest::addColumn<QPointF>("values");
+    QTest::addColumn<QString>("reset");
+
+    QTest::newRow("rubber band") << "rubber band" << QPointF(0.25, 0.75) << QPointF(0.25, 0.75)
+                                 << "double click";
+    QTest::newRow("flat rubber band")
+        << "flat rubber band" << QPointF(0.2, 0.6) << QPointF(0, 1) << "Ctrl+0";
+    QTest::newRow("click") << "click" << QPointF(0, 1) << QPointF(0, 1) << "tool bar";
+    QTest::newRow("wheel around the cursor")
+        << "wheel" << QPointF(0.05, 0.85) << QPointF(0.15, 0.95) << "double click";
+    QTest::newRow("middle button drag")
+        << "middle button" << QPointF(0.25, 1.25) << QPointF(0, 1) << "Ctrl+0";
+    QTest::newRow("shift drag") << "shift drag" << QPointF(0, 1) << QPointF(0.5, 1.5) << "tool bar";
+    QTest::newRow("right arrow") << "right arrow" << QPointF(0.1, 1.1) << QPointF(0, 1)
+                                 << "double click";
+}
+
+void tst_CurveViewer::zoom()
+{
+    QFETCH(QString, gesture);
+    QFETCH(QPointF, time);
+    QFETCH(QPointF, values);
+    QFETCH(QString, reset);
+
+    m_window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    m_window->view()->setCurrentIndex(m_window->model()->index(0, 0));
+    CurvePlot *plot = m_window->plot();
+    QWidget *mouse = viewport(plot);
+    const QList<QPointF> whole = shownRanges(plot);
+    QCOMPARE(whole.size(), 3);
+
+    if (gesture == "rubber band" || gesture == "flat rubber band" || gesture == "click") {
+        const QPoint from = inPlotArea(plot, gesture == "rubber band" ? 0.25 : 0.2, 0.25);
+        const QPoint to = gesture == "click" ? from
+            : gesture == "rubber band"       ? inPlotArea(plot, 0.75, 0.75)
+                                             : inPlotArea(plot, 0.6, 0.25) + QPoint(0, 2);
+        QTest::mousePress(mouse, Qt::LeftButton, {}, from);
+        QTest::mouseMove(mouse, (from + to) / 2);
+        QTest::mouseRelease(mouse, Qt::LeftButton, {}, to);
+    } else if (gesture == "wheel") {
+        const QPoint at = inPlotArea(plot, 0.25, 0.75);
+        QWheelEvent wheel(at, mouse->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(mouse, &wheel);
+    } else if (gesture == "middle button") {
+        QTest::mousePress(mouse, Qt::MiddleButton, {}, inPlotArea(plot, 0.5, 0.5));
+        QTest::mouseRelease(mouse, Qt::MiddleButton, {}, inPlotArea(plot, 0.25, 0.5));
+    } else if (gesture == "shift drag") {
+        QTest::mousePress(mouse, Qt::LeftButton, Qt::ShiftModifier, inPlotArea(plot, 0.5, 0.5));
+        QTest::mouseRelease(mouse, Qt::LeftButton, Qt::ShiftModifier, inPlotArea(plot, 0.5, 0));
+    } else if (gesture == "right arrow") {
+        QTest::keyClick(plot->findChild<QChartView *>(), Qt::Key_Right);
+    }
+
+    // Each axis as the gesture said, within a pixel or so.
+    const QList<QPointF> shown = shownRanges(plot);
+    for (int i = 0; i < whole.size(); ++i) {
+        const QPointF part = i == 0 ? time : values;
+        const double span = whole[i].y() - whole[i].x();
+        const QPointF expected(whole[i].x() + part.x() * span, whole[i].x() + part.y() * span);
+        QVERIFY2(std::abs(shown[i].x() - expected.x()) < span / 100
+                     && std::abs(shown[i].y() - expected.y()) < span / 100,
+                 qPrintable(QStringLiteral("axis %1 shows %2 to %3, not %4 to %5")
+                                .arg(i)
+                                .arg(shown[i].x())
+                                .arg(shown[i].y())
+                                .arg(expected.x())
+                                .arg(expected.y())));
+    }
+    const bool zoomed = time != QPointF(0, 1) || values != QPointF(0, 1);
+    QCOMPARE(plot->isZoomed(), zoomed);
+    QCOMPARE(plot->resetZoomAction()->isEnabled(), zoomed);
+
+    if (reset == "double click") {
+        // As the window system delivers it: a click, and the second press
+        // as a double click.
+        const QPoint at = inPlotArea(plot, 0.5, 0.5);
+        QTest::mouseClick(mouse, Qt::LeftButton, {}, at);
+        QTest::mouseDClick(mouse, Qt::LeftButton, {}, at);
+        QTest::mouseRelease(mouse, Qt::LeftButton, {}, at);
+    } else if (reset == "Ctrl+0") {
+        // Wherever the focus is in the window.
+        QTest::keyClick(m_window->view(), Qt::Key_0, Qt::ControlModifier);
+    } else {
+        auto *toolBar = m_window->findChild<QToolBar *>(QStringLiteral("curveToolBar"));
+        QTest::mouseClick(toolBar->widgetForAction(plot->resetZoomAction()), Qt::LeftButton);
+    }
+    QCOMPARE(shownRanges(plot), whole);
+    QVERIFY(!plot->isZoomed());
+}
+
+void tst_CurveViewer::readout_data()
+{
+    QTest::addColumn<double>("time");
+    QTest::addColumn<QString>("text");
+
+    const ClotCurve curve = rawCurve();
+    const double raw = curve.segments().constFirst().values[70];
+    const double density = curve.toType(ClotCurve::OD).segments().constFirst().values[70];
+    QTest::newRow("first segment, with its density")
+        << 7.02
+        << QStringLiteral("时间 7 s，原始信号 %1，光密度 %2")
+               .arg(QString::number(raw, 'g', 8), QString::number(density, 'g', 8));
+    QTest::newRow("second segment, raw only") << 12.2 << "时间 12 s，原始信号 396，光密度 —";
+    QTest::newRow("left of the plot area") << -1.0 << QString();
+}
+
+void tst_CurveViewer::readout()
+{
+    QFETCH(double, time);
+    QFETCH(QString, text);
+
+    m_window->view()->setCurrentIndex(m_window->model()->index(0, 0));
+    CurvePlot *plot = m_window->plot();
+    QVERIFY(!plot->isZoomed());
+    const QPointF x = shownRanges(plot).constFirst();
+    QTest::mouseMove(viewport(plot), inPlotArea(plot, (time - x.x()) / (x.y() - x.x()), 0.5));
+    QCOMPARE(plot->readout(), text);
+    QCOMPARE(m_window->findChild<QLabel *>(QStringLiteral("readout"))->text(), text);
+}
+
+void tst_CurveViewer::exportPlot_data()
+{
+    QTest::addColumn<QString>("suffix");
+    // How the file starts; empty where none is written.
+    QTest::addColumn<QByteArray>("start");
+
+    QTest::newRow("png") << "png" << QByteArray("\x89PNG");
+    QTest::newRow("svg") << "svg" << QByteArray("<?xml");
+    QTest::newRow("pdf") << "pdf" << QByteArray("%PDF");
+    QTest::newRow("suffix in capitals") << "PDF" << QByteArray("%PDF");
+    QTest::newRow("another type") << "jpg" << QByteArray();
+}
+
+void tst_CurveViewer::exportPlot()
+{
+    QFETCH(QString, suffix);
+    QFETCH(QByteArray, start);
+
+    m_window->view()->setCurrentIndex(m_window->model()->index(0, 0));
+    CurvePlot *plot = m_window->plot();
+    plot->zoomBy(0.5, plot->plotArea().center());
+    const QList<QPointF> zoomed = shownRanges(plot);
+    const QRectF area = plot->plotArea();
+    QStringList colors;
+    for (const QAbstractSeries *series : plot->findChild<QChartView *>()->chart()->series())
+        colors << qobject_cast<const QLineSeries *>(series)->pen().color().name();
+
+    const QString file = m_inst->filePath(QStringLiteral("plot.") + suffix);
+    QString error;
+    QCOMPARE(plot->exportTo(file, &error), !start.isEmpty());
+    QCOMPARE(shownRanges(plot), zoomed);
+    plot->resetZoom();
+    if (start.isEmpty()) {
+        QVERIFY2(error.contains(QStringLiteral("PNG")), qPrintable(error));
+        QVERIFY(!QFile::exists(file));
+        return;
+    }
+    QFile written(file);
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    const QByteArray bytes = written.readAll();
+    QVERIFY(bytes.startsWith(start));
+    if (suffix == "png")
+        QCOMPARE(QImage(file).size(), plot->size());
+    if (suffix != "svg")
+        return;
+    // A drawing, not a picture: the title is text in it, and the curves are
+    // lines that end at the frame, zoomed as they are.
+    QVERIFY(bytes.contains(QStringLiteral("样本 4711").toUtf8()));
+    // Drawn where the widget is, so the plot area is where it was on the screen.
+    QXmlStreamReader svg(bytes);
+    QString stroke, transform;
+    int points = 0;
+    while (!svg.atEnd()) {
+        if (svg.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        const QXmlStreamAttributes attributes = svg.attributes();
+        if (svg.name() == QLatin1String("g")) {
+            stroke = attributes.value(QLatin1String("stroke")).toString();
+            transform = attributes.value(QLatin1String("transform")).toString();
+        } else if (svg.name() == QLatin1String("polyline") && colors.contains(stroke)) {
+            QCOMPARE(transform, QStringLiteral("matrix(1,0,0,1,0,0)"));
+            const QStringList pairs = attributes.value(QLatin1String("points"))
+                                          .toString()
+                                          .split(QLatin1Char(' '), Qt::SkipEmptyParts);
+            for (const QString &pair : pairs) {
+                const QPointF point(pair.section(QLatin1Char(','), 0, 0).toDouble(),
+                                    pair.section(QLatin1Char(','), 1, 1).toDouble());
+                QVERIFY2(area.adjusted(-0.5, -0.5, 0.5, 0.5).contains(point), qPrintable(pair));
+                ++points;
+            }
+        }
+    }
+    QVERIFY(!svg.hasError());
+    QVERIFY(points > 0);
+}
+
+void tst_CurveViewer::otherConnectionWritesWhileListed_data()
+{
+    QTest::addColumn<bool>("byHand");
+
+    QTest::newRow("reload action") << true;
+    QTest::newRow("on its own") << false;
+}
+
 void tst_CurveViewer::otherConnectionWritesWhileListed()
 {
+    QFETCH(bool, byHand);
+
     // The application saves curves while the viewer is open: the list must
-    // hold no lock that keeps a writer waiting.
+    // hold no lock that keeps a writer waiting, and the plot stays as zoomed.
     m_window->view()->setCurrentIndex(m_window->model()->index(1, 0));
     const qint64 selected = m_window->model()->rowId(1);
+    const int rows = m_window->model()->rowCount();
+    CurvePlot *plot = m_window->plot();
+    plot->zoomBy(0.5, plot->plotArea().center());
+    const QList<QPointF> zoomed = shownRanges(plot);
     {
         QSqlDatabase writer =
             QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("writer"));
@@ -309,14 +622,18 @@ void tst_CurveViewer::otherConnectionWritesWhileListed()
     }
     QSqlDatabase::removeDatabase(QStringLiteral("writer"));
 
-    auto *reload = m_window->findChild<QAction *>(QStringLiteral("reload"));
-    QVERIFY(reload);
-    reload->trigger();
-    QCOMPARE(m_window->model()->rowCount(), 4);
-    QCOMPARE(m_window->model()->index(3, CurveListModel::TestColumn).data().toString(),
+    if (byHand) {
+        auto *reload = m_window->findChild<QAction *>(QStringLiteral("reload"));
+        QVERIFY(reload);
+        reload->trigger();
+    }
+    QTRY_COMPARE(m_window->model()->rowCount(), rows + 1);
+    QCOMPARE(m_window->model()->index(rows, CurveListModel::TestColumn).data().toString(),
              QStringLiteral("TT"));
     QCOMPARE(m_window->model()->rowId(m_window->view()->currentIndex().row()), selected);
     QCOMPARE(seriesNames(m_window->plot()), QStringList{"光密度，第 1 段"});
+    QCOMPARE(shownRanges(plot), zoomed);
+    plot->resetZoom();
 }
 
 void tst_CurveViewer::noCurveTable_data()
@@ -365,6 +682,15 @@ void tst_CurveViewer::englishTexts()
         for (const QValueAxis *axis : valueAxes(window.plot(), orientation))
             texts << axis->titleText();
     }
+    for (const QAction *action : window.findChildren<QAction *>()) {
+        if (!action->isSeparator())
+            texts << action->text() << action->statusTip();
+    }
+    texts.removeAll(QString()); // the tool bar's and the menus' own status tips
+    texts << window.plot()->findChild<QChartView *>()->toolTip();
+    QString error;
+    window.plot()->exportTo(m_inst->filePath(QStringLiteral("plot.jpg")), &error);
+    texts << error;
     window.view()->setCurrentIndex(window.model()->index(2, 0));
     texts << window.plot()->message();
 
