@@ -1,40 +1,51 @@
 #!/usr/bin/env bash
-# The one entry point for building, running and checking the library.
+# The one entry point for building, running and checking the library. The
+# build configurations are CMake presets (CMakePresets.json; `cmake
+# --list-presets=all` lists them, and an IDE or `ctest --preset` uses them
+# directly); this script installs the Debian packages each needs, configures,
+# builds and runs them, and does what is no build: the fuzz loop, the kill
+# harness, the Wine prefix, installing to a prefix, starting programs.
 #
-#   ./build.sh demo [dir]   build and run the demo on an installation it lays out
-#                           in dir (default build/demo-installation)
-#   ./build.sh test     build and run every test (exit status non-zero on any failure)
-#   ./build.sh sanitize the whole suite again under AddressSanitizer + UBSan
-#   ./build.sh tsan     the threaded tests under ThreadSanitizer
+#   ./build.sh demo [dir]     the demo on an installation it lays out in dir
+#                             (default build/demo-installation)
+#   ./build.sh test [ctest arguments]
+#                             every test (exit status non-zero on any failure)
+#   ./build.sh sanitize       every test under AddressSanitizer + UBSan
+#   ./build.sh tsan           the tests labelled "threads" under ThreadSanitizer
 #   ./build.sh test-qt6, sanitize-qt6, tsan-qt6, bench-qt6, consumer-qt6
-#                       the same against Qt 6 instead of Qt 5.15
-#   ./build.sh fuzz [seconds]   each libFuzzer target for a bounded time (default 60 s)
-#   ./build.sh bench    the benchmarks
-#   ./build.sh windows [case...]   the serial port layer cross-built with MinGW-w64
-#                       and its tests run under Wine against pseudo-terminals
-#   ./build.sh editor [dir] the settings editor (needs a display), on the
-#                           installation in dir (default build/editor-installation)
-#   ./build.sh docs     the API reference (Doxygen), warning-free or failing
-#   ./build.sh consumer the library alone installed to a prefix, and the results board
-#                       (examples/resultsboard) built against it with CMake and pkg-config
-#   ./build.sh viewer [dir] the curve viewer (needs a display), on the
-#                           installation in dir (default build/demo-installation)
+#                             the same against Qt 6 instead of Qt 5.15
+#   ./build.sh test-qjs       every test, Qt 5.15 running scripts in QJSEngine
+#                             (the script engine of the Windows build)
+#   ./build.sh fuzz [seconds] each libFuzzer target for a bounded time (60 s)
+#   ./build.sh faults [kills] the kill harness: a process of the application
+#                             killed at random moments (200 kills)
+#   ./build.sh bench          the benchmarks and their goals
+#   ./build.sh docs           the API reference (Doxygen), warning-free or failing
+#   ./build.sh consumer       the library alone installed to a prefix, and the results
+#                             board (examples/resultsboard) built against it with
+#                             CMake and pkg-config
+#   ./build.sh windows [ctest arguments]
+#                             the serial port layer cross-built with MinGW-w64
+#                             and its tests run under Wine against pseudo-terminals
+#   ./build.sh editor [dir], viewer [dir]
+#                             the settings editor, the curve viewer (need a display)
 #
 # Missing Debian packages are installed first (apt-get, through sudo when not
-# root). Each mode keeps its own build directory and builds incrementally.
+# root). Each configuration keeps its own build directory and builds
+# incrementally.
 set -euo pipefail
 cd "$(dirname "$0")"
 
 TOOL_PACKAGES=(cmake ninja-build g++ pkg-config)
 QT5_PACKAGES=(qtbase5-dev qtscript5-dev libqt5sql5-sqlite qttools5-dev-tools qttools5-dev
-    libqt5charts5-dev)
+    libqt5charts5-dev libqt5svg5-dev)
 QT6_PACKAGES=(qt6-base-dev qt6-base-dev-tools qt6-declarative-dev qt6-5compat-dev qt6-tools-dev
-    qt6-l10n-tools libqt6sql6-sqlite qt6-charts-dev)
+    qt6-l10n-tools libqt6sql6-sqlite qt6-charts-dev qt6-svg-dev)
 # Sanitizer reports name functions (and the suppression files match them)
 # only with a symbolizer; clang does not bring one along.
 SANITIZER_PACKAGES=(llvm-14)
-SYMBOLIZER=/usr/lib/llvm-14/bin/llvm-symbolizer
 CLANG_PACKAGES=(clang-14 libclang-rt-14-dev "${SANITIZER_PACKAGES[@]}")
+SYMBOLIZER=/usr/lib/llvm-14/bin/llvm-symbolizer
 WINDOWS_PACKAGES=(cmake ninja-build g++ g++-mingw-w64-x86-64-posix wine wine64)
 
 ensure_packages() {
@@ -50,36 +61,27 @@ ensure_packages() {
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-# configure <dir> [--target <name>]... [cmake args...]: configures a new
-# directory, and configures afresh one that was configured with other
-# arguments (they are kept in a stamp file there) or that lacks a target the
-# mode builds (the docs target appears only once Doxygen is installed; an
-# install from the same directory may have turned the examples off).
-# Otherwise ninja re-runs cmake itself when a CMakeLists.txt changed.
+# configure <preset> [target...]: configures the preset's build directory
+# (quick when nothing changed; a tool installed since is found now) and sets
+# $dir to it. A directory that still lacks a target the mode builds is
+# configured afresh: the docs target appears only once Doxygen is installed,
+# and an install from the same directory may have turned the examples off.
 configure() {
-    local dir=$1
+    local preset=$1 output
     shift
-    local targets=()
-    while [ "${1:-}" = --target ]; do
-        targets+=("$2")
-        shift 2
-    done
-    local stamp=$dir/build-sh-arguments arguments
-    arguments=$(printf '%s\n' "$@")
-    if [ -f "$dir/build.ninja" ] && [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$arguments" ] \
-        && has_targets "$dir" "${targets[@]}"; then
-        return 0
+    if ! output=$(cmake --preset "$preset" 2>&1); then
+        echo "$output" >&2
+        exit 1
     fi
-    # --fresh: an option left out this time must not keep the value cached from
-    # the last time, nor a compiler the one detected then. Objects whose
-    # command lines stay the same are not rebuilt.
-    local fresh=()
-    [ ! -f "$dir/CMakeCache.txt" ] || fresh=(--fresh)
-    rm -f "$stamp"
-    cmake "${fresh[@]}" -S . -B "$dir" -G Ninja "$@"
-    printf '%s\n' "$arguments" >"$stamp"
-    if ! has_targets "$dir" "${targets[@]}"; then
-        echo "$dir has no target ${targets[*]} after configuring; see the CMake output above" >&2
+    dir=$(sed -n 's/^-- Build files have been written to: //p' <<<"$output" | tail -n 1)
+    dir=${dir#"$PWD"/}
+    has_targets "$dir" "$@" && return 0
+    # --fresh: no value cached from another configuration may linger, nor a
+    # compiler detected then. Objects whose command lines stay the same are
+    # not rebuilt.
+    cmake --preset "$preset" --fresh
+    if ! has_targets "$dir" "$@"; then
+        echo "$dir has no target $* after configuring; see the CMake output above" >&2
         exit 1
     fi
 }
@@ -97,95 +99,128 @@ jobs=$(nproc 2>/dev/null || echo 2)
 mode=${1:-test}
 shift || true
 
-# A mode ending in -qt6 builds against Qt 6 in build directories of its own
-# (build-qt6, build-asan-qt6, build-tsan-qt6); every other mode uses Qt 5.15.
-BASE_PACKAGES=("${TOOL_PACKAGES[@]}" "${QT5_PACKAGES[@]}")
-QT_ARGS=()
-suffix=
+# A mode ending in -qt6 uses the Qt 6 presets and packages; -qjs the Qt 5.15
+# build with QJSEngine; every other mode Qt 5.15 with QtScript.
+PACKAGES=("${TOOL_PACKAGES[@]}" "${QT5_PACKAGES[@]}")
+variant=
 case "$mode" in
-test-qt6 | sanitize-qt6 | tsan-qt6 | consumer-qt6 | bench-qt6)
+*-qt6)
     mode=${mode%-qt6}
-    suffix=-qt6
-    BASE_PACKAGES=("${TOOL_PACKAGES[@]}" "${QT6_PACKAGES[@]}")
-    QT_ARGS=(-DCOAGULATION_QT_MAJOR=6)
+    variant=-qt6
+    PACKAGES=("${TOOL_PACKAGES[@]}" "${QT6_PACKAGES[@]}")
+    ;;
+*-qjs)
+    mode=${mode%-qjs}
+    variant=-qjs
+    PACKAGES+=(qtdeclarative5-dev)
     ;;
 esac
+preset() {
+    case "$1$variant" in
+    test-qt6) echo qt6 ;;
+    test-qjs) echo qjs ;;
+    test) echo default ;;
+    *) echo "$1$variant" ;;
+    esac
+}
 
 case "$mode" in
 demo)
-    ensure_packages "${BASE_PACKAGES[@]}"
-    configure build --target coagulation-demo
-    cmake --build build --target coagulation-demo -- -j"$jobs"
+    ensure_packages "${PACKAGES[@]}"
+    configure default coagulation-demo
+    cmake --build "$dir" --target coagulation-demo -- -j"$jobs"
     # The demo opens no window; it needs no display.
-    QT_QPA_PLATFORM=offscreen ./build/examples/coagulation-demo "${@:-build/demo-installation}"
+    QT_QPA_PLATFORM=offscreen "./$dir/examples/coagulation-demo" "${@:-build/demo-installation}"
     ;;
-test)
-    ensure_packages "${BASE_PACKAGES[@]}"
-    dir=build$suffix
-    # The whole suite: the examples' tests as well as the library's.
-    configure "$dir" --target tst_profile --target tst_demo "${QT_ARGS[@]}"
-    cmake --build "$dir" -- -j"$jobs"
-    ctest --test-dir "$dir" --output-on-failure -j"$jobs" "$@"
-    ;;
-sanitize)
-    ensure_packages "${BASE_PACKAGES[@]}" "${SANITIZER_PACKAGES[@]}"
-    dir=build-asan$suffix
-    configure "$dir" -DCMAKE_BUILD_TYPE=Debug -DCOAGULATION_SANITIZERS=address,undefined \
-        "${QT_ARGS[@]}"
-    cmake --build "$dir" -- -j"$jobs"
-    ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:abort_on_error=0:external_symbolizer_path=$SYMBOLIZER \
-        UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:external_symbolizer_path=$SYMBOLIZER \
-        LSAN_OPTIONS=suppressions=$PWD/coagulation/core/tests/lsan.supp \
-        ctest --test-dir "$dir" --output-on-failure -j"$jobs" "$@"
-    ;;
-tsan)
-    ensure_packages "${BASE_PACKAGES[@]}" "${CLANG_PACKAGES[@]}"
-    dir=build-tsan$suffix
-    configure "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
-        -DCOAGULATION_SANITIZERS=thread -DCOAGULATION_BUILD_EXAMPLES=OFF "${QT_ARGS[@]}"
-    cmake --build "$dir" -- -j"$jobs"
-    TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 external_symbolizer_path=$SYMBOLIZER suppressions=$PWD/coagulation/core/tests/tsan.supp" \
-        ctest --test-dir "$dir" --output-on-failure -L threads "$@"
+test | sanitize | tsan)
+    extra=()
+    [ "$mode" = test ] || extra=("${SANITIZER_PACKAGES[@]}")
+    [ "$mode" != tsan ] || extra=("${CLANG_PACKAGES[@]}")
+    ensure_packages "${PACKAGES[@]}" "${extra[@]}"
+    name=$(preset "$mode")
+    # The whole suite: the examples' tests as well as the library's (none
+    # are built for ThreadSanitizer).
+    targets=(tst_profile)
+    [ "$mode" = tsan ] || targets+=(tst_demo)
+    configure "$name" "${targets[@]}"
+    cmake --build --preset "$name" -- -j"$jobs"
+    ctest --preset "$name" -j"$jobs" "$@"
     ;;
 fuzz)
     seconds=${1:-60}
-    ensure_packages "${BASE_PACKAGES[@]}" "${CLANG_PACKAGES[@]}"
-    configure build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
-        -DCOAGULATION_BUILD_FUZZ=ON -DCOAGULATION_SANITIZERS=address,undefined \
-        -DCOAGULATION_BUILD_TESTS=OFF -DCOAGULATION_BUILD_EXAMPLES=OFF
-    cmake --build build-fuzz -- -j"$jobs"
-    for target in clotcurve resulttext fraction numbers; do
+    ensure_packages "${PACKAGES[@]}" "${CLANG_PACKAGES[@]}"
+    configure fuzz
+    cmake --build --preset fuzz -- -j"$jobs"
+    for target in clotcurve resulttext fraction numbers storedvalue; do
         # New inputs go to a scratch corpus; the seeds in the repository stay as they are.
         # Absolute paths: a target may change its working directory.
-        work=$PWD/build-fuzz/corpus/$target
+        work=$PWD/$dir/corpus/$target
         mkdir -p "$work"
-        log=build-fuzz/fuzz_$target.log
+        log=$dir/fuzz_$target.log
         echo "== fuzz_$target for ${seconds}s"
         status=0
         ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:external_symbolizer_path=$SYMBOLIZER \
             UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:external_symbolizer_path=$SYMBOLIZER \
             LSAN_OPTIONS=suppressions=$PWD/coagulation/core/tests/lsan.supp \
-            ./build-fuzz/fuzz/fuzz_$target -max_total_time="$seconds" -rss_limit_mb=2048 \
-            -artifact_prefix="$PWD/build-fuzz/crash-$target-" -print_final_stats=1 \
+            "./$dir/fuzz/fuzz_$target" -max_total_time="$seconds" -rss_limit_mb=2048 \
+            -artifact_prefix="$PWD/$dir/crash-$target-" -print_final_stats=1 \
             "$work" "$PWD/fuzz/corpus/$target" >"$log" 2>&1 || status=$?
         grep -E '^(Done [0-9]+ runs|stat::number_of_executed_units)' "$log" || true
         if [ "$status" -ne 0 ]; then
             tail -n 60 "$log"
-            echo "fuzz_$target failed (exit status $status); inputs: build-fuzz/crash-$target-*"
+            echo "fuzz_$target failed (exit status $status); inputs: $dir/crash-$target-*"
             exit 1
         fi
     done
     ;;
+faults)
+    ensure_packages "${PACKAGES[@]}"
+    configure default tst_crashes
+    cmake --build --preset default --target tst_crashes -- -j"$jobs"
+    COAGULATION_KILLS=${1:-200} QT_QPA_PLATFORM=offscreen "./$dir/coagulation/core/tests/tst_crashes"
+    ;;
 bench)
-    ensure_packages "${BASE_PACKAGES[@]}" libbenchmark-dev libboost-dev libsqlite3-dev python3
-    dir=build-bench$suffix
-    configure "$dir" -DCMAKE_BUILD_TYPE=Release -DCOAGULATION_BUILD_BENCH=ON \
-        -DCOAGULATION_BUILD_TESTS=OFF -DCOAGULATION_BUILD_EXAMPLES=OFF "${QT_ARGS[@]}"
-    cmake --build "$dir" --target coagulation-bench -- -j"$jobs"
-    # Absolute output path: the program works in an installation of its own.
+    ensure_packages "${PACKAGES[@]}" libbenchmark-dev libboost-dev libsqlite3-dev python3
+    name=$(preset bench)
+    configure "$name" coagulation-bench coagulation-bench-curveplot
+    cmake --build --preset "$name" --target coagulation-bench coagulation-bench-curveplot -- -j"$jobs"
+    # Absolute output paths: the programs work in installations of their own.
     "./$dir/bench/coagulation-bench" --benchmark_out="$PWD/$dir/bench.json" \
         --benchmark_out_format=json "$@"
-    python3 bench/report.py < "$dir/bench.json"
+    QT_QPA_PLATFORM=offscreen "./$dir/bench/coagulation-bench-curveplot" \
+        --benchmark_out="$PWD/$dir/bench-curveplot.json" --benchmark_out_format=json "$@"
+    python3 bench/report.py "$dir/bench.json" "$dir/bench-curveplot.json"
+    ;;
+docs)
+    ensure_packages "${PACKAGES[@]}" doxygen
+    configure default docs
+    cmake --build --preset docs
+    echo "API reference: $dir/docs/html/index.html"
+    ;;
+consumer)
+    # The library alone, installed to a prefix; then the results board built
+    # against that prefix only, with CMake and with pkg-config, on one site
+    # laid out by the installed tool and one laid out by the program itself.
+    ensure_packages "${PACKAGES[@]}" make
+    name=library$variant
+    configure "$name"
+    cmake --build --preset "$name" -- -j"$jobs"
+    work=$PWD/build-consumer$variant
+    rm -rf "$work"
+    cmake --install "$dir" --prefix "$work/prefix"
+    package=coagulation$variant
+    pcdir=$(dirname "$(find "$work/prefix" -name "$package-core.pc" | head -n 1)")
+    cmake -S examples/resultsboard -B "$work/cmake" -G Ninja -DCMAKE_PREFIX_PATH="$work/prefix" \
+        -DCOAGULATION_QT_MAJOR="${variant:+6}${variant:-5}"
+    cmake --build "$work/cmake"
+    PKG_CONFIG_PATH=$pcdir make -s -B -C examples/resultsboard PACKAGE="$package-core" \
+        OUT="$work/resultsboard-pkgconfig"
+    "$work/prefix/bin/$package-setup" "$work/sites/from-tool"
+    export QT_QPA_PLATFORM=offscreen
+    echo "== CMake build, site laid out by $package-setup"
+    "$work/cmake/resultsboard" "$work/sites/from-tool"
+    echo "== pkg-config build, site laid out by the program"
+    "$work/resultsboard-pkgconfig" "$work/sites/from-program"
     ;;
 windows)
     ensure_packages "${WINDOWS_PACKAGES[@]}"
@@ -207,51 +242,19 @@ windows)
     # The users' language: system messages come in Chinese.
     LC_ALL=zh_CN.UTF-8 ./build-windows/linux/serialport-peer wine build-windows/mingw/tst_serialport.exe "$@"
     ;;
-editor)
-    ensure_packages "${BASE_PACKAGES[@]}"
-    configure build --target coagulation-settings-editor
-    cmake --build build --target coagulation-settings-editor -- -j"$jobs"
-    ./build/examples/settingseditor/coagulation-settings-editor "${@:-build/editor-installation}"
-    ;;
-consumer)
-    # The library alone, installed to a prefix; then the results board built
-    # against that prefix only, with CMake and with pkg-config, on one site
-    # laid out by the installed tool and one laid out by the program itself.
-    ensure_packages "${BASE_PACKAGES[@]}" make
-    work=$PWD/build-consumer$suffix
-    configure "$work/library" -DCOAGULATION_BUILD_TESTS=OFF -DCOAGULATION_BUILD_EXAMPLES=OFF \
-        "${QT_ARGS[@]}"
-    cmake --build "$work/library" -- -j"$jobs"
-    rm -rf "$work/prefix" "$work/sites"
-    cmake --install "$work/library" --prefix "$work/prefix"
-    name=coagulation${suffix}
-    pcdir=$(dirname "$(find "$work/prefix" -name "$name-core.pc" | head -n 1)")
-    cmake -S examples/resultsboard -B "$work/cmake" -G Ninja -DCMAKE_PREFIX_PATH="$work/prefix" \
-        -DCOAGULATION_QT_MAJOR="${suffix:+6}${suffix:-5}"
-    cmake --build "$work/cmake"
-    PKG_CONFIG_PATH=$pcdir make -s -B -C examples/resultsboard PACKAGE="$name-core" \
-        OUT="$work/resultsboard-pkgconfig"
-    "$work/prefix/bin/$name-setup" "$work/sites/from-tool"
-    export QT_QPA_PLATFORM=offscreen
-    echo "== CMake build, site laid out by $name-setup"
-    "$work/cmake/resultsboard" "$work/sites/from-tool"
-    echo "== pkg-config build, site laid out by the program"
-    "$work/resultsboard-pkgconfig" "$work/sites/from-program"
-    ;;
-docs)
-    ensure_packages "${BASE_PACKAGES[@]}" doxygen
-    configure build --target docs
-    cmake --build build --target docs
-    echo "API reference: build/docs/html/index.html"
-    ;;
-viewer)
-    ensure_packages "${BASE_PACKAGES[@]}"
-    configure build --target coagulation-curve-viewer
-    cmake --build build --target coagulation-curve-viewer -- -j"$jobs"
-    ./build/examples/curveviewer/coagulation-curve-viewer "${@:-build/demo-installation}"
+editor | viewer)
+    ensure_packages "${PACKAGES[@]}"
+    if [ "$mode" = editor ]; then
+        program=settingseditor/coagulation-settings-editor site=build/editor-installation
+    else
+        program=curveviewer/coagulation-curve-viewer site=build/demo-installation
+    fi
+    configure default "${program#*/}"
+    cmake --build --preset default --target "${program#*/}" -- -j"$jobs"
+    "./$dir/examples/$program" "${1:-$site}" "${@:2}"
     ;;
 *)
-    echo "usage: $0 {demo|test|sanitize|tsan|test-qt6|sanitize-qt6|tsan-qt6|fuzz [seconds]|bench|windows|editor [dir]|viewer [dir]|docs|consumer|consumer-qt6|bench-qt6}" >&2
+    echo "usage: $0 {demo|test|sanitize|tsan|test-qt6|sanitize-qt6|tsan-qt6|test-qjs|fuzz [seconds]|faults [kills]|bench|bench-qt6|docs|consumer|consumer-qt6|windows|editor [dir]|viewer [dir]}" >&2
     exit 2
     ;;
 esac

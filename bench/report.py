@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""Turns coagulation-bench's JSON output into the table of the README:
-each library call as a ratio of its time per iteration to its reference."""
+"""Turns the benchmark programs' JSON output (the files given, or standard
+input) into the tables of the README: each library call as a ratio of its
+time per iteration to its reference, and each figure against its goal."""
 import json
 import sys
 from collections import namedtuple
@@ -52,6 +53,10 @@ FIGURE_GOALS = [
           "BM_nextSampleNo/1000", "the same at 1 000 rows", 1.3),
     Ratio("crc16, 32-byte frame", "BM_crc16_frame", "BM_crc16_frame_boost",
           "Boost.CRC crc_optimal", 0.5),
+    Milliseconds("CurvePlot, 1 000 000 points: setCurve and the first picture (processor time)",
+                 "BM_curvePlot_show/1000000", "show_ms", 500.0),
+    Milliseconds("CurvePlot, 1 000 000 points: the picture drawn again (processor time)",
+                 "BM_curvePlot_repaint/1000000", "repaint_ms", 50.0),
 ]
 
 # Measurements held against a stated figure and a goal rather than a reference
@@ -114,8 +119,23 @@ def print_goal_table(runs, times):
               f"({flood.get('setValue_cpu_ms', 0):.1f} ms of its processor time)")
 
 
+def load(files):
+    """The runs of every file, with the first file's context."""
+    if not files:
+        return json.load(sys.stdin)
+    data = None
+    for name in files:
+        with open(name, encoding="utf-8") as f:
+            part = json.load(f)
+        if data is None:
+            data = part
+        else:
+            data["benchmarks"] += part["benchmarks"]
+    return data
+
+
 def main():
-    data = json.load(sys.stdin)
+    data = load(sys.argv[1:])
     runs = {b["name"]: b for b in data["benchmarks"]
             if b.get("run_type", "iteration") == "iteration" and "error_occurred" not in b}
     # Processor time for single-threaded calls, so that other processes on the
