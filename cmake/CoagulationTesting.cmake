@@ -1,0 +1,25 @@
+# coagulation_add_test(<name> [SOURCE <file>] [SOURCES ...] [LIBRARIES ...] [LABELS ...])
+#
+# Builds tst_<name> from tst_<name>.cpp (or SOURCE) and SOURCES, links
+# LIBRARIES, and registers it with CTest as <name>: on the offscreen platform,
+# under a time limit, with its LABELS so that `ctest -L <label>` selects it:
+#
+#   unit     value types and helpers, no files
+#   store    the settings store and the databases
+#   process  runs programs of its own (children, other programs on the files)
+#   gui      windows, message boxes, cursors
+#   serial   serial lines
+#   threads  several threads at once; also run under ThreadSanitizer
+function(coagulation_add_test name)
+    cmake_parse_arguments(ARG "" "SOURCE" "SOURCES;LIBRARIES;LABELS" ${ARGN})
+    if(NOT ARG_SOURCE)
+        set(ARG_SOURCE tst_${name}.cpp)
+    endif()
+    add_executable(tst_${name} ${ARG_SOURCE} ${ARG_SOURCES})
+    target_link_libraries(tst_${name} PRIVATE ${ARG_LIBRARIES})
+    add_test(NAME ${name} COMMAND tst_${name})
+    set_tests_properties(${name} PROPERTIES
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
+        TIMEOUT 300
+        LABELS "${ARG_LABELS}")
+endfunction()
