@@ -11,6 +11,7 @@
 #include "installation.h"
 #include "krglobal.h"
 #include "profile.h"
+#include "programstart.h"
 #include "programtranslator.h"
 #include "unattendedmessageboxes.h"
 
@@ -129,6 +130,7 @@ int main(int argc, char **argv)
     installTranslators();
     // The plot's texts are translated with the viewer's.
     installProgramTranslator(QStringLiteral("curveviewer"));
+    warnWithoutChineseFont();
     Profile &profile = Profile::instance();
     step(profile.dataDatabase().isOpen(),
          QStringLiteral("settings store attached, data database open"));
@@ -162,7 +164,13 @@ int main(int argc, char **argv)
     step(back.size() == raw.size() && back.y(150) == raw.y(150),
          QStringLiteral("read back from the stored bytes: %1 points").arg(back.size()));
     const QString picture = QDir::current().absoluteFilePath(QStringLiteral("curve.png"));
-    step(drawCurve(bytes, QStringLiteral("Sample %1, PT, version 1").arg(patientId), picture),
+    // The viewer's title, in the viewer's translation.
+    const QString title =
+        QCoreApplication::translate("CurveViewerWindow", "样本 %1，项目 %2，版本 %3")
+            .arg(patientId)
+            .arg(QStringLiteral("PT"))
+            .arg(1);
+    step(drawCurve(bytes, title, picture),
          QStringLiteral("raw signal and optical density plotted: %1").arg(picture));
 
     section(QStringLiteral("Result"));

@@ -223,4 +223,12 @@
         <translation>PDF document (*.pdf)</translation>
     </message>
 </context>
+<context>
+    <name>ProgramStart</name>
+    <message>
+        <location filename="../examples/support/programstart.cpp" line="+76"/>
+        <source>选择安装目录</source>
+        <translation>Choose the installation directory</translation>
+    </message>
+</context>
 </TS>

@@ -34,7 +34,7 @@ Version: %2</translation>
 <context>
     <name>Profile</name>
     <message>
-        <location filename="../coagulation/core/profile.cpp" line="+456"/>
+        <location filename="../coagulation/core/profile.h" line="+54"/>
         <source>M</source>
         <translation>M</translation>
     </message>
@@ -69,34 +69,50 @@ Version: %2</translation>
         <translation>No clot</translation>
     </message>
     <message>
-        <location line="-1"/>
+        <location line="-3"/>
         <source>---.-</source>
         <translation>---.-</translation>
     </message>
     <message>
-        <location line="-250"/>
+        <location filename="../coagulation/core/profilestartup.cpp" line="+279"/>
         <source>找不到配置文件 %1</source>
         <translation>Cannot find the profile %1</translation>
     </message>
     <message>
-        <location line="+10"/>
+        <location line="+18"/>
+        <source>settings.ini 为两个数据库指定了同一个文件 %1</source>
+        <translation>settings.ini names one file for two databases: %1</translation>
+    </message>
+    <message>
+        <location line="+14"/>
+        <location line="+25"/>
         <source>无法加载配置文件 %1
 %2</source>
         <translation>Cannot load the profile %1
 %2</translation>
     </message>
     <message>
-        <location line="+2"/>
+        <location line="-20"/>
+        <source>数据库文件 %1 被其他程序锁定</source>
+        <translation>The database file %1 is locked by another program</translation>
+    </message>
+    <message>
+        <location line="+3"/>
         <source>错误的配置文件 %1</source>
         <translation>Invalid profile %1</translation>
     </message>
     <message>
-        <location line="+23"/>
+        <location line="-7"/>
         <source>无法打开数据库文件 %1</source>
         <translation>Cannot open the database file %1</translation>
     </message>
     <message>
-        <location line="+2"/>
+        <location line="-51"/>
+        <source>设置文件 settings.ini 有误：%1</source>
+        <translation>The settings file settings.ini is faulty: %1</translation>
+    </message>
+    <message>
+        <location line="+59"/>
         <source>错误的数据库文件 %1</source>
         <translation>Invalid database file %1</translation>
     </message>
@@ -104,7 +120,7 @@ Version: %2</translation>
 <context>
     <name>PropertyItemModel</name>
     <message>
-        <location filename="../coagulation/core/propertyitem.cpp" line="+387"/>
+        <location filename="../coagulation/core/propertyitem.cpp" line="+390"/>
         <source>名称</source>
         <translation>Name</translation>
     </message>
@@ -117,7 +133,7 @@ Version: %2</translation>
 <context>
     <name>QObject</name>
     <message>
-        <location filename="../coagulation/core/analysisresult.cpp" line="+24"/>
+        <location filename="../coagulation/core/analysisresult.cpp" line="+23"/>
         <source>结果为空</source>
         <translation>No result</translation>
     </message>

@@ -10,7 +10,7 @@
     </message>
     <message>
         <location line="+11"/>
-        <location filename="../examples/settingseditor/tst_settingseditor.cpp" line="+403"/>
+        <location filename="../examples/settingseditor/tst_settingseditor.cpp" line="+483"/>
         <source>还原</source>
         <translation>Revert</translation>
     </message>
@@ -33,6 +33,14 @@
         <location line="+5"/>
         <source>设置</source>
         <translation>Settings</translation>
+    </message>
+</context>
+<context>
+    <name>ProgramStart</name>
+    <message>
+        <location filename="../examples/support/programstart.cpp" line="+76"/>
+        <source>选择安装目录</source>
+        <translation>Choose the installation directory</translation>
     </message>
 </context>
 <context>

@@ -1,73 +1,14 @@
 // Shows the clot curves that an installation's data database holds.
 #include "curveviewerwindow.h"
-#include "krglobal.h"
 #include "profile.h"
-#include "programtranslator.h"
-#include "screenshot.h"
-#include "unattendedmessageboxes.h"
-
-#include <QtCore/QCommandLineParser>
-#include <QtCore/QDir>
-#include <QtCore/QFileInfo>
-#include <QtWidgets/QApplication>
-#include <QtWidgets/QMessageBox>
-
-#include <cstdio>
-#include <memory>
-
-static int fail(const QString &text)
-{
-    std::fprintf(stderr, "%s\n", text.toUtf8().constData());
-    return 1;
-}
+#include "programstart.h"
 
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("coagulation-curve-viewer"));
-
-    // The command line is read before settings.ini names a language, so it
-    // speaks English whatever the installation's language.
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Shows the clot curves that the data database of an installation holds."));
-    parser.addHelpOption();
-    parser.addPositionalArgument(
-        QStringLiteral("directory"),
-        QStringLiteral("The installation, by default the current directory."),
-        QStringLiteral("[directory]"));
-    const QCommandLineOption screenshot(
-        QStringLiteral("screenshot"),
-        QStringLiteral("Saves a picture of the window once it is shown, and exits."),
-        QStringLiteral("file.png"));
-    parser.addOption(screenshot);
-    parser.process(app);
-
-    const QStringList arguments = parser.positionalArguments();
-    if (arguments.size() > 1)
-        parser.showHelp(1);
-    // Named from where the program was started, before it changes directory.
-    const QString picture = parser.isSet(screenshot)
-        ? QFileInfo(parser.value(screenshot)).absoluteFilePath()
-        : QString();
-    // The store and the translations read settings.ini and the databases
-    // from the current directory.
-    if (!arguments.isEmpty() && !QDir::setCurrent(arguments.first()))
-        return fail(QStringLiteral("Cannot enter the directory %1").arg(arguments.first()));
-
-    // Nobody would see a box that the store shows at start-up while the
-    // program only takes a picture of itself.
-    std::unique_ptr<UnattendedMessageBoxes> unattended;
-    if (!picture.isEmpty()) {
-        unattended.reset(
-            new UnattendedMessageBoxes([](const QMessageBox &box) { fail(box.text()); }));
-    }
-
-    installTranslators();
-    installProgramTranslator(QStringLiteral("curveviewer"));
-    CurveViewerWindow window(Profile::instance().dataDatabase());
-    window.show();
-    if (!picture.isEmpty())
-        quitAfterScreenshot(&window, picture);
-    return app.exec();
+    return runProgram(
+        argc, argv,
+        {"coagulation-curve-viewer",
+         "Shows the clot curves that the data database of an installation holds.",
+         "The installation, by default the current directory.", false, "curveviewer"},
+        [] { return std::make_unique<CurveViewerWindow>(Profile::instance().dataDatabase()); });
 }

@@ -1,6 +1,7 @@
 #include "programtranslator.h"
 
 #include <QtCore/QCoreApplication>
+#include <QtCore/QDir>
 #include <QtCore/QLibraryInfo>
 #include <QtCore/QSettings>
 #include <QtCore/QTranslator>
@@ -17,9 +18,14 @@ bool installProgramTranslator(const QString &baseName)
 #else
     const QString qtTranslations = QLibraryInfo::location(QLibraryInfo::TranslationsPath);
 #endif
+    // Installed, the programs' translations lie beside the library's.
+    const QString installed =
+        QDir::cleanPath(QCoreApplication::applicationDirPath() + QLatin1Char('/')
+                        + QLatin1String(TRANSLATIONS_FROM_PROGRAM));
     auto *translator = new QTranslator(QCoreApplication::instance());
-    for (const QString &directory : {QStringLiteral("."), QStringLiteral(".."),
-                                     QStringLiteral("../translations"), qtTranslations}) {
+    for (const QString &directory :
+         {QStringLiteral("."), QStringLiteral(".."), QStringLiteral("../translations"),
+          qtTranslations, installed}) {
         if (translator->load(file, directory))
             return QCoreApplication::installTranslator(translator);
     }
