@@ -2,6 +2,7 @@
 #include "profile_p.h"
 
 #include "perthread_p.h"
+#include "storedvalue_p.h"
 #include "variantconversion_p.h"
 
 // The store's values: lookups from memory, changes to memory and on their
@@ -22,24 +23,43 @@ ProfilePrivate::ThreadCache *ProfilePrivate::threadCache() const
     return cache;
 }
 
+QVariant ProfilePrivate::stored(const QString &key, bool *found)
+{
+    QVariant value;
+    {
+        const ReadLocker locker(lock);
+        const auto it = values.constFind(key);
+        *found = it != values.constEnd();
+        if (!*found || !StoredValue::isUndecoded(*it))
+            return *found ? *it : QVariant();
+        value = *it;
+    }
+    const QVariant decoded = StoredValue::decode(value, key);
+    const WriteLocker locker(lock);
+    const auto it = values.find(key);
+    // Unless another thread set the key meanwhile, whose value stands.
+    if (it != values.end() && StoredValue::isUndecoded(*it))
+        *it = decoded;
+    return it != values.end() ? *it : decoded;
+}
+
 QVariant Profile::value(const QString &key, const QVariant &defaultValue)
 {
+    bool found = false;
     if (ProfilePrivate::ThreadCache *cache = d->threadCache()) {
         auto it = cache->values.constFind(key);
         if (it == cache->values.constEnd()) {
-            const ReadLocker locker(d->lock);
-            const auto stored = d->values.constFind(key);
-            if (stored != d->values.constEnd())
-                it = cache->values.insert(key, *stored);
+            const QVariant stored = d->stored(key, &found);
+            if (found)
+                it = cache->values.insert(key, stored);
         }
         if (it != cache->values.constEnd())
             return it->isValid() ? *it : defaultValue;
     } else {
         // The thread is ending and has no cache any more.
-        const ReadLocker locker(d->lock);
-        const auto stored = d->values.constFind(key);
-        if (stored != d->values.constEnd())
-            return stored->isValid() ? *stored : defaultValue;
+        const QVariant stored = d->stored(key, &found);
+        if (found)
+            return stored.isValid() ? stored : defaultValue;
     }
     const WriteLocker locker(d->lock);
     // Another thread may have set the key meanwhile; recording the key must

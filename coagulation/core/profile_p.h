@@ -54,6 +54,9 @@ public:
     };
     // This thread's cache, emptied if out of date; null while the thread ends.
     ThreadCache *threadCache() const;
+    // The value of @p key as callers see it (a blob start-up kept is decoded
+    // now); *found tells whether the key is known.
+    QVariant stored(const QString &key, bool *found);
 
     // --- Start-up and lifetime (profilestartup.cpp)
 

@@ -327,7 +327,8 @@ void Profile::init(const QString &defaultProfileFile, QThread *owner)
             rows.setForwardOnly(true);
             if (rows.exec(QStringLiteral("select name, value from profile"))) {
                 while (rows.next())
-                    d->values.insert(rows.value(0).toString(), StoredValue::decode(rows.value(1)));
+                    d->values.insert(rows.value(0).toString(),
+                                     StoredValue::fromColumn(rows.value(1)));
             }
             // A damaged page ends the reading part way: the settings not read
             // would show their defaults, unannounced.

@@ -433,11 +433,25 @@ QVariant encode(const QVariant &value)
     return blob;
 }
 
-QVariant decode(const QVariant &column, const QString &key)
+QVariant fromColumn(const QVariant &column)
 {
     if (column.userType() != QMetaType::QByteArray)
         return column;
     const QByteArray bytes = column.toByteArray();
+    return bytes.startsWith(tag()) ? QVariant::fromValue(Undecoded{bytes}) : column;
+}
+
+bool isUndecoded(const QVariant &value)
+{
+    return value.userType() == qMetaTypeId<Undecoded>();
+}
+
+QVariant decode(const QVariant &column, const QString &key)
+{
+    const bool undecoded = isUndecoded(column);
+    if (!undecoded && column.userType() != QMetaType::QByteArray)
+        return column;
+    const QByteArray bytes = undecoded ? column.value<Undecoded>().bytes : column.toByteArray();
     if (!bytes.startsWith(tag()))
         return column;
     QVariant value;

@@ -19,11 +19,23 @@ namespace StoredValue {
 
 // The variant to bind, or an invalid variant when the value has no stored form.
 QVariant encode(const QVariant &value);
-// The in-memory value of a column read back from the table. A damaged blob
-// reads as an invalid variant, so that the caller's default applies, with a
-// warning that names key when it is given.
+// The in-memory value of a column read back from the table, or of what
+// fromColumn() kept of it. A damaged blob reads as an invalid variant, so that
+// the caller's default applies, with a warning that names key when it is given.
 QVariant decode(const QVariant &column, const QString &key = QString());
 
+// A blob as start-up keeps it: its decoding waits for the first read of its
+// key, so that start-up over thousands of rows stays quick.
+struct Undecoded
+{
+    QByteArray bytes;
+};
+// The column as it is, or a blob as Undecoded.
+QVariant fromColumn(const QVariant &column);
+bool isUndecoded(const QVariant &value);
+
 } // namespace StoredValue
+
+Q_DECLARE_METATYPE(StoredValue::Undecoded)
 
 #endif // STOREDVALUE_P_H

@@ -324,7 +324,7 @@ void tst_Profile::damagedBlobReadsAsDefault()
     restart();
     QCOMPARE(m_profile->value(QStringLiteral("widths"), 7), QVariant(7));
     COMPARE_EXACT(m_profile->value(QStringLiteral("dilutions")), QVariant(dilutions));
-    QCOMPARE(warnings.linesContaining(QStringLiteral("is damaged")).size(), 1);
+    QCOMPARE(warnings.linesContaining(QStringLiteral("\"widths\" is damaged")).size(), 1);
 }
 
 void tst_Profile::writeFromWorkerWaitsForOwner()
