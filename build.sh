@@ -162,7 +162,7 @@ fuzz)
         ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:external_symbolizer_path=$SYMBOLIZER \
             UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:external_symbolizer_path=$SYMBOLIZER \
             LSAN_OPTIONS=suppressions=$PWD/coagulation/core/tests/lsan.supp \
-            "./$dir/fuzz/fuzz_$target" -max_total_time="$seconds" -rss_limit_mb=2048 \
+            "./$dir/fuzz/fuzz_$target" -max_total_time="$seconds" -rss_limit_mb=2048 -malloc_limit_mb=64 \
             -artifact_prefix="$PWD/$dir/crash-$target-" -print_final_stats=1 \
             "$work" "$PWD/fuzz/corpus/$target" >"$log" 2>&1 || status=$?
         grep -E '^(Done [0-9]+ runs|stat::number_of_executed_units)' "$log" || true
