@@ -55,26 +55,21 @@ private slots:
 
 private:
     SettingItem *item(const QString &key) const;
-    QVariant row(const QString &key);
     QList<QVariantList> table();
 
-    std::unique_ptr<TestInstallation> m_inst;
-    std::unique_ptr<MessageBoxAnswerer> m_answerer;
-    std::unique_ptr<Profile> m_profile;
+    std::unique_ptr<StoreFixture> m_site;
     std::unique_ptr<MainWindow> m_window;
     std::unique_ptr<QAbstractItemModelTester> m_tester;
 };
 
 void tst_SettingsEditor::initTestCase()
 {
-    m_inst.reset(new TestInstallation);
-    QVERIFY(m_inst->create());
-    m_inst->enter();
-    m_answerer.reset(new MessageBoxAnswerer);
-    m_profile.reset(new Profile);
-    QVERIFY(m_answerer->seen.isEmpty());
+    m_site.reset(new StoreFixture);
+    QVERIFY(m_site->installation.create());
+    m_site->start();
+    QVERIFY(m_site->answerer.seen.isEmpty());
 
-    m_window.reset(new MainWindow(*m_profile));
+    m_window.reset(new MainWindow(*m_site->profile));
     m_tester.reset(new QAbstractItemModelTester(
         m_window->model(), QAbstractItemModelTester::FailureReportingMode::QtTest));
     m_window->show();
@@ -85,9 +80,7 @@ void tst_SettingsEditor::cleanupTestCase()
 {
     m_tester.reset();
     m_window.reset();
-    m_profile.reset();
-    m_answerer.reset();
-    m_inst.reset();
+    m_site.reset();
 }
 
 SettingItem *tst_SettingsEditor::item(const QString &key) const
@@ -102,18 +95,11 @@ SettingItem *tst_SettingsEditor::item(const QString &key) const
     return nullptr;
 }
 
-QVariant tst_SettingsEditor::row(const QString &key)
-{
-    const QList<QVariantList> rows =
-        m_inst->query(QStringLiteral("profile.db"),
-                      QStringLiteral("select value from profile where name = ?"), {key});
-    return rows.isEmpty() ? QVariant() : rows.first().first();
-}
-
 QList<QVariantList> tst_SettingsEditor::table()
 {
-    return m_inst->query(QStringLiteral("profile.db"),
-                         QStringLiteral("select name, value from profile order by name"));
+    return m_site->installation.query(
+        QStringLiteral("profile.db"),
+        QStringLiteral("select name, value from profile order by name"));
 }
 
 void tst_SettingsEditor::everySettingOnce_data()
@@ -177,7 +163,7 @@ void tst_SettingsEditor::unsetShowsLibraryDefault()
     QCOMPARE(cell.data().toString(), display);
     QCOMPARE(cell.data(Qt::DecorationRole), decoration);
     // Showing a default writes nothing.
-    QVERIFY(!row(key).isValid());
+    QVERIFY(!m_site->row(key).isValid());
 }
 
 void tst_SettingsEditor::edit_data()
@@ -227,8 +213,8 @@ void tst_SettingsEditor::edit()
     QVERIFY(m_window->model()->setData(cell, input, role));
 
     QCOMPARE(changed.count(), 1);
-    COMPARE_EXACT(row(key), stored);
-    COMPARE_EXACT(m_profile->value(key), typed);
+    COMPARE_EXACT(m_site->row(key), stored);
+    COMPARE_EXACT(m_site->profile->value(key), typed);
     COMPARE_EXACT(item(key)->value(), typed);
     COMPARE_EXACT(cell.data(), display);
     if (typed.userType() == QMetaType::Bool)
@@ -252,11 +238,11 @@ void tst_SettingsEditor::refusedEdit()
     QFETCH(QString, key);
     QFETCH(QVariant, input);
 
-    const QVariant storedBefore = row(key);
+    const QVariant storedBefore = m_site->row(key);
     const QVariant valueBefore = item(key)->value();
     m_window->model()->setData(item(key)->valueIndex(), input, Qt::EditRole);
 
-    COMPARE_EXACT(row(key), storedBefore);
+    COMPARE_EXACT(m_site->row(key), storedBefore);
     COMPARE_EXACT(item(key)->value(), valueBefore);
 }
 
@@ -275,7 +261,7 @@ void tst_SettingsEditor::editColourTextInView()
     QTest::keyClick(editor, Qt::Key_Return);
     // The delegate commits from the event loop.
     QTRY_VERIFY(!view->viewport()->findChild<QLineEdit *>());
-    COMPARE_EXACT(row(setting->key()), QVariant("#336699"));
+    COMPARE_EXACT(m_site->row(setting->key()), QVariant("#336699"));
     COMPARE_EXACT(setting->value(), QVariant(QColor(0x33, 0x66, 0x99)));
 }
 
@@ -284,12 +270,12 @@ void tst_SettingsEditor::revertShowsStore()
     const QString hospital = QStringLiteral("中心医院");
     QVERIFY(m_window->model()->setData(item(QStringLiteral("hospital"))->valueIndex(), hospital));
     // The store read the table at start-up and does not see this change.
-    QVERIFY(m_inst->execSql(QStringLiteral("profile.db"),
-                            QStringLiteral("update profile set value = ? where name = ?"),
-                            {QStringLiteral("其他医院"), QStringLiteral("hospital")}));
+    QVERIFY(m_site->installation.execSql(
+        QStringLiteral("profile.db"), QStringLiteral("update profile set value = ? where name = ?"),
+        {QStringLiteral("其他医院"), QStringLiteral("hospital")}));
     // Changed for this process only, past the editor.
-    m_profile->set_qc_method(9, false);
-    m_profile->set_color_of_upper_report(QColor(Qt::blue), false);
+    m_site->profile->set_qc_method(9, false);
+    m_site->profile->set_color_of_upper_report(QColor(Qt::blue), false);
     const QList<QVariantList> before = table();
 
     QSignalSpy changed(m_window->model(), &QAbstractItemModel::dataChanged);
@@ -498,7 +484,7 @@ void tst_SettingsEditor::followsLanguageOfSettings()
     inDirectory(dir.filePath(QStringLiteral("site")), [&] {
         installTranslators();
         QVERIFY(installProgramTranslator(QStringLiteral("settingseditor")));
-        MainWindow window(*m_profile);
+        MainWindow window(*m_site->profile);
 
         QCOMPARE(window.findChild<QAction *>(QStringLiteral("revert"))->text(),
                  QStringLiteral("Revert"));

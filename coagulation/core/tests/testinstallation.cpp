@@ -202,3 +202,43 @@ bool WarningCapture::hasSourcePosition(const QString &line)
     static const QRegularExpression position(QStringLiteral("^\\S+\\.cpp\\(\\d+\\):"));
     return position.match(line).hasMatch();
 }
+
+StoreFixture::StoreFixture()
+{
+    installation.enter();
+}
+
+StoreFixture::~StoreFixture()
+{
+    stop();
+}
+
+void StoreFixture::stop()
+{
+    profile.reset();
+    for (const QString &name : TestInstallation::databaseFiles())
+        QSqlDatabase::removeDatabase(name);
+}
+
+void StoreFixture::start(const QString &defaultProfileFile)
+{
+    stop();
+    profile.reset(defaultProfileFile.isEmpty() ? new Profile : new Profile(defaultProfileFile));
+}
+
+QVariant StoreFixture::row(const QString &key)
+{
+    const QList<QVariantList> rows =
+        installation.query(QStringLiteral("profile.db"),
+                           QStringLiteral("select value from profile where name = ?"), {key});
+    return rows.isEmpty() ? QVariant() : rows.first().value(0);
+}
+
+QMap<QString, QVariant> StoreFixture::table()
+{
+    QMap<QString, QVariant> rows;
+    for (const QVariantList &row : installation.query(
+             QStringLiteral("profile.db"), QStringLiteral("select name, value from profile")))
+        rows.insert(row.at(0).toString(), row.at(1));
+    return rows;
+}

@@ -8,6 +8,11 @@
 #include <QtCore/QTemporaryDir>
 #include <QtCore/QVariant>
 
+#include "messageboxanswerer.h"
+#include "profile.h"
+
+#include <memory>
+
 // An installation of the application laid out in a temporary directory:
 // settings.ini and the four SQLite databases, each created from its schema in
 // schema/. The directory goes away with the object.
@@ -56,6 +61,36 @@ private:
 
     QTemporaryDir m_dir;
     QString m_previousDir;
+};
+
+// A laid-out installation made the current directory, message boxes
+// answered, and a store of its own on it: where most tests of the store
+// begin. Everything goes with the object, the store first, then the
+// connections it registered.
+//
+//     StoreFixture site;
+//     QVERIFY(site.installation.create());
+//     site.start();
+class StoreFixture
+{
+public:
+    StoreFixture();
+    ~StoreFixture();
+
+    // Starts the store, or restarts it: a new store on fresh connections,
+    // which reads the files again.
+    void start(const QString &defaultProfileFile = QString());
+    // The value column of a row of profile.db's table, invalid without one.
+    QVariant row(const QString &key);
+    QMap<QString, QVariant> table();
+
+    TestInstallation installation;
+    MessageBoxAnswerer answerer;
+    std::unique_ptr<Profile> profile;
+
+private:
+    Q_DISABLE_COPY(StoreFixture)
+    void stop();
 };
 
 // Collects the lines written to the warning channel while it lives, from any

@@ -54,74 +54,49 @@ private slots:
     void typedColourLosesAlphaOnRestart();
 
 private:
-    void start(const QString &defaultProfileFile = QString());
-    void restart() { start(); }
-    QVariant row(const QString &key);
-
-    std::unique_ptr<TestInstallation> m_inst;
-    std::unique_ptr<MessageBoxAnswerer> m_answerer;
-    std::unique_ptr<Profile> m_profile;
+    std::unique_ptr<StoreFixture> m_site;
 };
 
 void tst_Profile::init()
 {
-    m_inst.reset(new TestInstallation);
-    QVERIFY(m_inst->create());
-    m_inst->enter();
-    m_answerer.reset(new MessageBoxAnswerer);
-    start();
+    m_site.reset(new StoreFixture);
+    QVERIFY(m_site->installation.create());
+    m_site->start();
 }
 
 void tst_Profile::cleanup()
 {
-    m_profile.reset();
-    for (const QString &name : TestInstallation::databaseFiles())
-        QSqlDatabase::removeDatabase(name);
-    const auto seen = m_answerer->seen;
-    m_answerer.reset();
-    m_inst.reset();
+    const auto seen = m_site->answerer.seen;
+    m_site.reset();
     QCOMPARE(seen.size(), 0);
-}
-
-// A restart: a new store on fresh connections, which must read the file again.
-void tst_Profile::start(const QString &defaultProfileFile)
-{
-    m_profile.reset();
-    for (const QString &name : TestInstallation::databaseFiles())
-        QSqlDatabase::removeDatabase(name);
-    m_profile.reset(defaultProfileFile.isEmpty() ? new Profile : new Profile(defaultProfileFile));
-}
-
-QVariant tst_Profile::row(const QString &key)
-{
-    const auto rows =
-        m_inst->query(QStringLiteral("profile.db"),
-                      QStringLiteral("select value from profile where name = ?"), {key});
-    return rows.isEmpty() ? QVariant() : rows.first().value(0);
 }
 
 void tst_Profile::defaultProfileName()
 {
-    QVERIFY(m_inst->createDatabase(QStringLiteral("clinic.db"), QStringLiteral("profile")));
-    QVERIFY(m_inst->execSql(QStringLiteral("clinic.db"),
-                            QStringLiteral("insert into profile values('k', 'clinic')")));
-    start(QStringLiteral("clinic.db"));
-    QCOMPARE(m_profile->database().databaseName(), m_inst->filePath(QStringLiteral("clinic.db")));
-    QCOMPARE(m_profile->value(QStringLiteral("k")), QVariant(QStringLiteral("clinic")));
+    QVERIFY(m_site->installation.createDatabase(QStringLiteral("clinic.db"),
+                                                QStringLiteral("profile")));
+    QVERIFY(m_site->installation.execSql(
+        QStringLiteral("clinic.db"), QStringLiteral("insert into profile values('k', 'clinic')")));
+    m_site->start(QStringLiteral("clinic.db"));
+    QCOMPARE(m_site->profile->database().databaseName(),
+             m_site->installation.filePath(QStringLiteral("clinic.db")));
+    QCOMPARE(m_site->profile->value(QStringLiteral("k")), QVariant(QStringLiteral("clinic")));
 
     // The settings file has the last word.
-    QVERIFY(m_inst->writeSettings({{QStringLiteral("db/profile"), QStringLiteral("profile.db")}}));
-    start(QStringLiteral("clinic.db"));
-    QCOMPARE(m_profile->database().databaseName(), m_inst->filePath(QStringLiteral("profile.db")));
+    QVERIFY(m_site->installation.writeSettings(
+        {{QStringLiteral("db/profile"), QStringLiteral("profile.db")}}));
+    m_site->start(QStringLiteral("clinic.db"));
+    QCOMPARE(m_site->profile->database().databaseName(),
+             m_site->installation.filePath(QStringLiteral("profile.db")));
 }
 
 void tst_Profile::lookupRecordsUnknownKey()
 {
-    QCOMPARE(m_profile->value(QStringLiteral("k"), 5), QVariant(5));
-    QCOMPARE(m_profile->keys(), QStringList{QStringLiteral("k")});
-    QVERIFY(!row(QStringLiteral("k")).isValid());
-    QCOMPARE(m_profile->value(QStringLiteral("k"), 6), QVariant(6));
-    QCOMPARE(m_profile->keys().size(), 1);
+    QCOMPARE(m_site->profile->value(QStringLiteral("k"), 5), QVariant(5));
+    QCOMPARE(m_site->profile->keys(), QStringList{QStringLiteral("k")});
+    QVERIFY(!m_site->row(QStringLiteral("k")).isValid());
+    QCOMPARE(m_site->profile->value(QStringLiteral("k"), 6), QVariant(6));
+    QCOMPARE(m_site->profile->keys().size(), 1);
 }
 
 void tst_Profile::persistence_data()
@@ -162,23 +137,23 @@ void tst_Profile::persistence()
     const QString key = QStringLiteral("k");
 
     if (seeded.isValid()) {
-        QVERIFY(m_inst->execSql(QStringLiteral("profile.db"),
-                                QStringLiteral("insert into profile (name, value) values(?,?)"),
-                                {key, seeded}));
-        restart();
+        QVERIFY(m_site->installation.execSql(
+            QStringLiteral("profile.db"),
+            QStringLiteral("insert into profile (name, value) values(?,?)"), {key, seeded}));
+        m_site->start();
     }
-    QSignalSpy changed(m_profile.get(), &Profile::valueChanged);
-    m_profile->setValue(key, set, persist);
+    QSignalSpy changed(m_site->profile.get(), &Profile::valueChanged);
+    m_site->profile->setValue(key, set, persist);
     QCOMPARE(changed.size(), persist ? 1 : 0);
 
     // In this process the value keeps the variant it was set with.
     const QVariant fallback = QStringLiteral("default");
-    COMPARE_EXACT(m_profile->value(key, fallback), set.isValid() ? set : fallback);
-    QVERIFY(m_profile->keys().contains(key));
-    COMPARE_EXACT(row(key), stored);
+    COMPARE_EXACT(m_site->profile->value(key, fallback), set.isValid() ? set : fallback);
+    QVERIFY(m_site->profile->keys().contains(key));
+    COMPARE_EXACT(m_site->row(key), stored);
 
-    restart();
-    COMPARE_EXACT(m_profile->value(key), restarted);
+    m_site->start();
+    COMPARE_EXACT(m_site->profile->value(key), restarted);
 }
 
 void tst_Profile::value2_data()
@@ -205,11 +180,11 @@ void tst_Profile::value2()
     const QString key1 = QStringLiteral("one"), key2 = QStringLiteral("two");
 
     if (!first.isEmpty())
-        m_profile->setValue(key1, first.first(), false);
+        m_site->profile->setValue(key1, first.first(), false);
     if (!second.isEmpty())
-        m_profile->setValue(key2, second.first(), false);
-    COMPARE_EXACT(m_profile->value2(key1, key2, QStringLiteral("default")), expected);
-    QStringList keys = m_profile->keys();
+        m_site->profile->setValue(key2, second.first(), false);
+    COMPARE_EXACT(m_site->profile->value2(key1, key2, QStringLiteral("default")), expected);
+    QStringList keys = m_site->profile->keys();
     keys.sort();
     QCOMPARE(keys, (QStringList{key1, key2}));
 }
@@ -217,26 +192,28 @@ void tst_Profile::value2()
 void tst_Profile::removeUnknownKey()
 {
     WarningCapture warnings;
-    QSignalSpy removed(m_profile.get(), &Profile::keyRemoved);
-    m_profile->remove(QStringLiteral("never"));
+    QSignalSpy removed(m_site->profile.get(), &Profile::keyRemoved);
+    m_site->profile->remove(QStringLiteral("never"));
     QCOMPARE(removed.size(), 1);
     QCOMPARE(removed.first().first().toString(), QStringLiteral("never"));
     QCOMPARE(warnings.lines(), QStringList());
 
-    m_profile->setValue(QStringLiteral("k"), 1);
-    QVERIFY(row(QStringLiteral("k")).isValid());
-    m_profile->remove(QStringLiteral("k"));
-    QVERIFY(!row(QStringLiteral("k")).isValid());
-    QVERIFY(!m_profile->keys().contains(QStringLiteral("k")));
+    m_site->profile->setValue(QStringLiteral("k"), 1);
+    QVERIFY(m_site->row(QStringLiteral("k")).isValid());
+    m_site->profile->remove(QStringLiteral("k"));
+    QVERIFY(!m_site->row(QStringLiteral("k")).isValid());
+    QVERIFY(!m_site->profile->keys().contains(QStringLiteral("k")));
 }
 
 void tst_Profile::failedStoreIsReported()
 {
-    QVERIFY(m_inst->execSql(QStringLiteral("profile.db"), QStringLiteral("drop table profile")));
+    QVERIFY(m_site->installation.execSql(QStringLiteral("profile.db"),
+                                         QStringLiteral("drop table profile")));
 
     WarningCapture warnings;
-    m_profile->setValue(QStringLiteral("k"), 1);
-    QCOMPARE(m_profile->value(QStringLiteral("k")), QVariant(1)); // memory keeps it regardless
+    m_site->profile->setValue(QStringLiteral("k"), 1);
+    QCOMPARE(m_site->profile->value(QStringLiteral("k")),
+             QVariant(1)); // memory keeps it regardless
     QStringList lines = warnings.linesContaining(
         QStringLiteral("insert or replace into profile (name, value) values(?,?)"));
     QCOMPARE(lines.size(), 1);
@@ -245,8 +222,8 @@ void tst_Profile::failedStoreIsReported()
 
     // Each key is reported once while its writes keep failing.
     warnings.clear();
-    m_profile->remove(QStringLiteral("k"));
-    m_profile->remove(QStringLiteral("k2"));
+    m_site->profile->remove(QStringLiteral("k"));
+    m_site->profile->remove(QStringLiteral("k2"));
     lines = warnings.linesContaining(QStringLiteral("delete from profile where name = ?"));
     QCOMPARE(lines.size(), 1);
     QVERIFY2(lines.first().contains(QStringLiteral("\"k2\"")), qPrintable(lines.first()));
@@ -262,11 +239,11 @@ Q_DECLARE_METATYPE(Unstorable)
 
 void tst_Profile::unstorableValueIsReported()
 {
-    m_profile->setValue(QStringLiteral("k"), QStringLiteral("before"));
+    m_site->profile->setValue(QStringLiteral("k"), QStringLiteral("before"));
     WarningCapture warnings;
-    m_profile->setValue(QStringLiteral("k"), QVariant::fromValue(Unstorable{7}));
-    QCOMPARE(m_profile->value(QStringLiteral("k")).value<Unstorable>().serial, 7);
-    QCOMPARE(row(QStringLiteral("k")), QVariant("before"));
+    m_site->profile->setValue(QStringLiteral("k"), QVariant::fromValue(Unstorable{7}));
+    QCOMPARE(m_site->profile->value(QStringLiteral("k")).value<Unstorable>().serial, 7);
+    QCOMPARE(m_site->row(QStringLiteral("k")), QVariant("before"));
     const QStringList lines = warnings.linesContaining(QStringLiteral("has no stored form"));
     QCOMPARE(lines.size(), 1);
     QVERIFY2(WarningCapture::hasSourcePosition(lines.first()), qPrintable(lines.first()));
@@ -275,9 +252,9 @@ void tst_Profile::unstorableValueIsReported()
     const QVariantMap layout = {{QStringLiteral("width"), 120},
                                 {QStringLiteral("column"), QVariant::fromValue(Unstorable{3})}};
     warnings.clear();
-    m_profile->setValue(QStringLiteral("k"), layout);
+    m_site->profile->setValue(QStringLiteral("k"), layout);
     QCOMPARE(warnings.linesContaining(QStringLiteral("has no stored form")).size(), 1);
-    QCOMPARE(row(QStringLiteral("k")), QVariant("before"));
+    QCOMPARE(m_site->row(QStringLiteral("k")), QVariant("before"));
 }
 
 void tst_Profile::damagedBlobReadsAsDefault_data()
@@ -314,16 +291,16 @@ void tst_Profile::damagedBlobReadsAsDefault()
 {
     QFETCH(QByteArray, payload);
     const QStringList dilutions = {QStringLiteral("1/1"), QStringLiteral("1/2")};
-    m_profile->setValue(QStringLiteral("dilutions"), dilutions);
-    QVERIFY(m_inst->execSql(
+    m_site->profile->setValue(QStringLiteral("dilutions"), dilutions);
+    QVERIFY(m_site->installation.execSql(
         QStringLiteral("profile.db"),
         QStringLiteral("insert into profile (name, value) values(?,?)"),
         {QStringLiteral("widths"), QByteArray("\0\x01QVariant\0\x01", 12) + payload}));
 
     WarningCapture warnings;
-    restart();
-    QCOMPARE(m_profile->value(QStringLiteral("widths"), 7), QVariant(7));
-    COMPARE_EXACT(m_profile->value(QStringLiteral("dilutions")), QVariant(dilutions));
+    m_site->start();
+    QCOMPARE(m_site->profile->value(QStringLiteral("widths"), 7), QVariant(7));
+    COMPARE_EXACT(m_site->profile->value(QStringLiteral("dilutions")), QVariant(dilutions));
     QCOMPARE(warnings.linesContaining(QStringLiteral("\"widths\" is damaged")).size(), 1);
 }
 
@@ -332,20 +309,20 @@ void tst_Profile::writeFromWorkerWaitsForOwner()
     const QString key = QStringLiteral("k");
     const QVariant value = QStringLiteral("from worker");
     std::unique_ptr<QThread> worker(
-        QThread::create([this, key, value] { m_profile->setValue(key, value); }));
+        QThread::create([this, key, value] { m_site->profile->setValue(key, value); }));
     worker->start();
     QVERIFY(worker->wait(10000));
 
     // Memory changed at once; the row waits for this thread's event loop.
-    QCOMPARE(m_profile->value(key), value);
-    QVERIFY(!row(key).isValid());
-    QTRY_COMPARE(row(key), value);
+    QCOMPARE(m_site->profile->value(key), value);
+    QVERIFY(!m_site->row(key).isValid());
+    QTRY_COMPARE(m_site->row(key), value);
 
-    worker.reset(QThread::create([this, key] { m_profile->remove(key); }));
+    worker.reset(QThread::create([this, key] { m_site->profile->remove(key); }));
     worker->start();
     QVERIFY(worker->wait(10000));
-    QVERIFY(row(key).isValid());
-    QTRY_VERIFY(!row(key).isValid());
+    QVERIFY(m_site->row(key).isValid());
+    QTRY_VERIFY(!m_site->row(key).isValid());
 }
 
 void tst_Profile::slotsMayCallBack()
@@ -354,15 +331,16 @@ void tst_Profile::slotsMayCallBack()
     // worker so that a lock held across the emission fails the wait, not the run.
     QStringList seen;
     auto callBack = [this, &seen](const QString &key) {
-        seen << m_profile->value(key, QStringLiteral("gone")).toString();
-        m_profile->keys();
+        seen << m_site->profile->value(key, QStringLiteral("gone")).toString();
+        m_site->profile->keys();
     };
-    connect(m_profile.get(), &Profile::valueChanged, m_profile.get(), callBack,
+    connect(m_site->profile.get(), &Profile::valueChanged, m_site->profile.get(), callBack,
             Qt::DirectConnection);
-    connect(m_profile.get(), &Profile::keyRemoved, m_profile.get(), callBack, Qt::DirectConnection);
+    connect(m_site->profile.get(), &Profile::keyRemoved, m_site->profile.get(), callBack,
+            Qt::DirectConnection);
     auto worker = QThread::create([this] {
-        m_profile->setValue(QStringLiteral("k"), QStringLiteral("set"));
-        m_profile->remove(QStringLiteral("k"));
+        m_site->profile->setValue(QStringLiteral("k"), QStringLiteral("set"));
+        m_site->profile->remove(QStringLiteral("k"));
     });
     worker->start();
     if (!worker->wait(10000))
@@ -374,9 +352,9 @@ void tst_Profile::slotsMayCallBack()
 void tst_Profile::storedBeforeLaterSlots()
 {
     QVariant seenRow;
-    connect(m_profile.get(), &Profile::valueChanged, this,
-            [this, &seenRow](const QString &key) { seenRow = row(key); });
-    m_profile->setValue(QStringLiteral("k"), QStringLiteral("v"));
+    connect(m_site->profile.get(), &Profile::valueChanged, this,
+            [this, &seenRow](const QString &key) { seenRow = m_site->row(key); });
+    m_site->profile->setValue(QStringLiteral("k"), QStringLiteral("v"));
     QCOMPARE(seenRow, QVariant(QStringLiteral("v")));
 }
 
@@ -421,14 +399,15 @@ void tst_Profile::typedKeys()
 
     const auto readers = typedReaders();
     QCOMPARE(readers.size(), 28);
-    QCOMPARE(m_profile->hospital(QStringLiteral("H")), QStringLiteral("H"));
-    QCOMPARE(m_profile->keys(), QStringList{QStringLiteral("hospital")});
+    QCOMPARE(m_site->profile->hospital(QStringLiteral("H")), QStringLiteral("H"));
+    QCOMPARE(m_site->profile->keys(), QStringList{QStringLiteral("hospital")});
     for (auto it = readers.cbegin(); it != readers.cend(); ++it)
-        it.value()(*m_profile, QVariant());
-    QStringList keys = m_profile->keys();
+        it.value()(*m_site->profile, QVariant());
+    QStringList keys = m_site->profile->keys();
     keys.sort();
     QCOMPARE(keys, expected);
-    QVERIFY(m_inst->query(QStringLiteral("profile.db"), QStringLiteral("select * from profile"))
+    QVERIFY(m_site->installation
+                .query(QStringLiteral("profile.db"), QStringLiteral("select * from profile"))
                 .isEmpty());
 }
 
@@ -481,12 +460,12 @@ void tst_Profile::typedConversions()
     QFETCH(QVariant, expected);
 
     if (stored.isValid()) {
-        QVERIFY(m_inst->execSql(QStringLiteral("profile.db"),
-                                QStringLiteral("insert into profile (name, value) values(?,?)"),
-                                {key, stored}));
-        restart();
+        QVERIFY(m_site->installation.execSql(
+            QStringLiteral("profile.db"),
+            QStringLiteral("insert into profile (name, value) values(?,?)"), {key, stored}));
+        m_site->start();
     }
-    COMPARE_EXACT(typedReaders().value(key)(*m_profile, defaultValue), expected);
+    COMPARE_EXACT(typedReaders().value(key)(*m_site->profile, defaultValue), expected);
 }
 
 // Values an application set with their own type, read through another
@@ -519,17 +498,17 @@ void tst_Profile::typedConversionsInMemory()
     QFETCH(QVariant, defaultValue);
     QFETCH(QVariant, expected);
 
-    m_profile->setValue(key, set, false);
-    COMPARE_EXACT(typedReaders().value(key)(*m_profile, defaultValue), expected);
+    m_site->profile->setValue(key, set, false);
+    COMPARE_EXACT(typedReaders().value(key)(*m_site->profile, defaultValue), expected);
 }
 
 void tst_Profile::typedColourLosesAlphaOnRestart()
 {
     const QColor halfRed(255, 0, 0, 128);
-    m_profile->set_color_of_lower_mark(halfRed);
-    QCOMPARE(m_profile->color_of_lower_mark(Qt::blue), halfRed);
-    restart();
-    QCOMPARE(m_profile->color_of_lower_mark(Qt::blue), QColor(255, 0, 0));
+    m_site->profile->set_color_of_lower_mark(halfRed);
+    QCOMPARE(m_site->profile->color_of_lower_mark(Qt::blue), halfRed);
+    m_site->start();
+    QCOMPARE(m_site->profile->color_of_lower_mark(Qt::blue), QColor(255, 0, 0));
 }
 
 QTEST_MAIN(tst_Profile)

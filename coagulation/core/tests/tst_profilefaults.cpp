@@ -33,15 +33,11 @@ private slots:
 private:
     bool inflict(Fault fault);
     bool heal(Fault fault);
-    QVariant row(const QString &key);
-    QMap<QString, QVariant> table();
     void restart();
     QSqlDatabase curveDatabase();
 
-    std::unique_ptr<TestInstallation> m_inst;
+    std::unique_ptr<StoreFixture> m_site;
     std::unique_ptr<TestInstallation> m_curveSite;
-    std::unique_ptr<MessageBoxAnswerer> m_answerer;
-    std::unique_ptr<Profile> m_profile;
 };
 
 static const QString profileConnection = QStringLiteral("profile.db");
@@ -88,23 +84,15 @@ void tst_ProfileFaults::initTestCase()
 
 void tst_ProfileFaults::init()
 {
-    m_inst.reset(new TestInstallation);
-    QVERIFY(m_inst->create());
-    m_inst->enter();
-    m_answerer.reset(new MessageBoxAnswerer);
-    m_profile.reset(new Profile);
-    QVERIFY(m_answerer->seen.isEmpty());
-    QVERIFY(reopen(shortTimeout));
+    m_site.reset(new StoreFixture);
+    QVERIFY(m_site->installation.create());
+    restart();
 }
 
 void tst_ProfileFaults::cleanup()
 {
-    m_profile.reset();
+    m_site.reset();
     QSqlDatabase::removeDatabase(lockerConnection);
-    for (const QString &name : TestInstallation::databaseFiles())
-        QSqlDatabase::removeDatabase(name);
-    m_answerer.reset();
-    m_inst.reset();
 }
 
 bool tst_ProfileFaults::inflict(Fault fault)
@@ -113,7 +101,7 @@ bool tst_ProfileFaults::inflict(Fault fault)
     case Locked: {
         // A write transaction of another connection holds the file.
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), lockerConnection);
-        db.setDatabaseName(m_inst->filePath(QStringLiteral("profile.db")));
+        db.setDatabaseName(m_site->installation.filePath(QStringLiteral("profile.db")));
         return db.open() && QSqlQuery(db).exec(QStringLiteral("begin exclusive"));
     }
     case ReadOnly:
@@ -122,7 +110,7 @@ bool tst_ProfileFaults::inflict(Fault fault)
     case Deleted:
         // SQLite notices that the open file has lost its name and refuses
         // to write to it rather than writing to a file nobody will see.
-        return QFile::remove(m_inst->filePath(QStringLiteral("profile.db")));
+        return QFile::remove(m_site->installation.filePath(QStringLiteral("profile.db")));
     case Full:
         // The disk is full for every file: the data database of the
         // process-wide store, which curves go to, as well.
@@ -143,31 +131,14 @@ bool tst_ProfileFaults::heal(Fault fault)
     case ReadOnly:
         return reopen(shortTimeout);
     case Deleted:
-        return m_inst->create(QString(),
-                              {QStringLiteral("data.db"), QStringLiteral("qc.db"),
-                               QStringLiteral("syslog.db")})
+        return m_site->installation.create(QString(),
+                                           {QStringLiteral("data.db"), QStringLiteral("qc.db"),
+                                            QStringLiteral("syslog.db")})
             && reopen(shortTimeout);
     case Full:
         return makeRoom(QSqlDatabase::database(profileConnection)) && makeRoom(curveDatabase());
     }
     return false;
-}
-
-QVariant tst_ProfileFaults::row(const QString &key)
-{
-    const auto rows =
-        m_inst->query(QStringLiteral("profile.db"),
-                      QStringLiteral("select value from profile where name = ?"), {key});
-    return rows.isEmpty() ? QVariant() : rows.first().value(0);
-}
-
-QMap<QString, QVariant> tst_ProfileFaults::table()
-{
-    QMap<QString, QVariant> rows;
-    for (const QVariantList &row : m_inst->query(QStringLiteral("profile.db"),
-                                                 QStringLiteral("select name, value from profile")))
-        rows.insert(row.at(0).toString(), row.at(1));
-    return rows;
 }
 
 // The values the store holds in memory, as a table would hold them.
@@ -197,11 +168,8 @@ QSqlDatabase tst_ProfileFaults::curveDatabase()
 // start of the application.
 void tst_ProfileFaults::restart()
 {
-    m_profile.reset();
-    for (const QString &name : TestInstallation::databaseFiles())
-        QSqlDatabase::removeDatabase(name);
-    m_profile.reset(new Profile);
-    QVERIFY(m_answerer->seen.isEmpty());
+    m_site->start();
+    QVERIFY(m_site->answerer.seen.isEmpty());
     QVERIFY(reopen(shortTimeout));
 }
 
@@ -231,9 +199,9 @@ void tst_ProfileFaults::storeFails()
     const QString removed = QStringLiteral("hospital_removed");
     // Larger than a page, so that it needs a new one.
     const QString during = QStringLiteral("during").leftJustified(5000, QLatin1Char('.'));
-    m_profile->setValue(stored, QStringLiteral("before"));
-    m_profile->setValue(removed, QStringLiteral("before"));
-    QCOMPARE(row(stored), QVariant(QStringLiteral("before")));
+    m_site->profile->setValue(stored, QStringLiteral("before"));
+    m_site->profile->setValue(removed, QStringLiteral("before"));
+    QCOMPARE(m_site->row(stored), QVariant(QStringLiteral("before")));
     ClotCurve curve;
     curve.append(0.0, 0.1, QVector<double>(1000, 1.5)); // 8 KB
     if (fault == Full) {
@@ -243,10 +211,10 @@ void tst_ProfileFaults::storeFails()
 
     QVERIFY(inflict(fault));
     WarningCapture warnings;
-    m_profile->setValue(stored, during);
-    m_profile->remove(removed);
-    QCOMPARE(m_profile->value(stored), QVariant(during));
-    QVERIFY(!m_profile->keys().contains(removed));
+    m_site->profile->setValue(stored, during);
+    m_site->profile->remove(removed);
+    QCOMPARE(m_site->profile->value(stored), QVariant(during));
+    QVERIFY(!m_site->profile->keys().contains(removed));
     const QStringList storeFailed = warnings.linesContaining(
         QStringLiteral("insert or replace into profile (name, value) values(?,?)"));
     const QStringList removeFailed =
@@ -257,16 +225,16 @@ void tst_ProfileFaults::storeFails()
         QVERIFY2(line.contains(error), qPrintable(line));
         QVERIFY2(WarningCapture::hasSourcePosition(line), qPrintable(line));
     }
-    QVERIFY(m_answerer->seen.isEmpty()); // a failed store is no start-up problem
+    QVERIFY(m_site->answerer.seen.isEmpty()); // a failed store is no start-up problem
     // Still failing: no write, no second warning for the same keys, neither
     // at sync() nor at the retries of the timer.
-    QVERIFY(!m_profile->sync());
+    QVERIFY(!m_site->profile->sync());
     QTest::qWait(350);
     QCOMPARE(warnings.lines().size(), 2);
     if (fault == Full) {
         // Nothing stored before is lost.
-        QCOMPARE(row(stored), QVariant(QStringLiteral("before")));
-        QCOMPARE(row(removed), QVariant(QStringLiteral("before")));
+        QCOMPARE(m_site->row(stored), QVariant(QStringLiteral("before")));
+        QCOMPARE(m_site->row(removed), QVariant(QStringLiteral("before")));
         warnings.clear();
         QVERIFY(!curve.store(2, QStringLiteral("PT"), 1));
         QCOMPARE(warnings.lines().size(), 1);
@@ -284,25 +252,25 @@ void tst_ProfileFaults::storeFails()
     if (atExit)
         restart();
     else
-        QVERIFY(m_profile->sync());
-    QCOMPARE(row(stored), QVariant(during));
-    QCOMPARE(row(removed), QVariant());
+        QVERIFY(m_site->profile->sync());
+    QCOMPARE(m_site->row(stored), QVariant(during));
+    QCOMPARE(m_site->row(removed), QVariant());
     if (fault == Full) {
         QVERIFY(curve.store(2, QStringLiteral("PT"), 1));
         QCOMPARE(ClotCurve::load(2, QStringLiteral("PT"), 1), curve);
     }
     warnings.clear();
-    m_profile->setValue(stored, QStringLiteral("after"));
-    m_profile->setValue(removed, QStringLiteral("after"));
-    m_profile->remove(removed);
+    m_site->profile->setValue(stored, QStringLiteral("after"));
+    m_site->profile->setValue(removed, QStringLiteral("after"));
+    m_site->profile->remove(removed);
     QCOMPARE(warnings.lines(), QStringList());
-    QCOMPARE(m_profile->value(stored), QVariant(QStringLiteral("after")));
-    QCOMPARE(row(stored), QVariant(QStringLiteral("after")));
-    QCOMPARE(row(removed), QVariant());
+    QCOMPARE(m_site->profile->value(stored), QVariant(QStringLiteral("after")));
+    QCOMPARE(m_site->row(stored), QVariant(QStringLiteral("after")));
+    QCOMPARE(m_site->row(removed), QVariant());
     // The table holds what memory holds, also for the next start.
-    QCOMPARE(table(), memory(*m_profile));
+    QCOMPARE(m_site->table(), memory(*m_site->profile));
     restart();
-    QCOMPARE(memory(*m_profile), table());
+    QCOMPARE(memory(*m_site->profile), m_site->table());
 }
 
 QTEST_MAIN(tst_ProfileFaults)
