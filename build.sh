@@ -24,6 +24,11 @@
 #   ./build.sh consumer       the library alone installed to a prefix, and the results
 #                             board (examples/resultsboard) built against it with
 #                             CMake and pkg-config
+#   ./build.sh package        Debian packages (CPack) of the library, its development
+#                             files and the tools; then installs them on this
+#                             machine (dpkg -i, through sudo when not root), builds
+#                             the results board against them, runs it and removes
+#                             them again
 #   ./build.sh windows [ctest arguments]
 #                             the serial port layer cross-built with MinGW-w64
 #                             and its tests run under Wine against pseudo-terminals
@@ -222,6 +227,38 @@ consumer)
     echo "== pkg-config build, site laid out by the program"
     "$work/resultsboard-pkgconfig" "$work/sites/from-program"
     ;;
+package)
+    ensure_packages "${PACKAGES[@]}" doxygen dpkg-dev file make
+    name=package$variant
+    configure "$name" docs
+    cmake --build --preset "$name" -- -j"$jobs"
+    cmake --build --preset "$name" --target docs
+    rm -f "$dir"/*.deb
+    (cd "$dir" && cpack -G DEB)
+    mapfile -t debs < <(ls "$dir"/*.deb)
+    printf 'made %s\n' "${debs[@]}"
+    # Installed as a user installs them, then used as an application team
+    # uses them: the results board built with CMake and with pkg-config
+    # against /usr alone.
+    sudo=()
+    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+    mapfile -t names < <(for deb in "${debs[@]}"; do dpkg-deb -f "$deb" Package; done)
+    trap '"${sudo[@]}" dpkg --purge "${names[@]}" >/dev/null' EXIT
+    "${sudo[@]}" dpkg -i "${debs[@]}"
+    package=coagulation$variant
+    work=$PWD/build-package-check$variant
+    rm -rf "$work"
+    cmake -S examples/resultsboard -B "$work/cmake" -G Ninja \
+        -DCOAGULATION_QT_MAJOR="${variant:+6}${variant:-5}"
+    cmake --build "$work/cmake"
+    make -s -B -C examples/resultsboard PACKAGE="$package-core" OUT="$work/resultsboard-pkgconfig"
+    "$package-setup" "$work/site"
+    export QT_QPA_PLATFORM=offscreen
+    echo "== CMake build against the packages"
+    "$work/cmake/resultsboard" "$work/site"
+    echo "== pkg-config build against the packages"
+    "$work/resultsboard-pkgconfig" "$work/site"
+    ;;
 windows)
     ensure_packages "${WINDOWS_PACKAGES[@]}"
     # The port layer needs no Qt: the Linux build holds the far end of each
@@ -254,7 +291,7 @@ editor | viewer)
     "./$dir/examples/$program" "${1:-$site}" "${@:2}"
     ;;
 *)
-    echo "usage: $0 {demo|test|sanitize|tsan|test-qt6|sanitize-qt6|tsan-qt6|test-qjs|fuzz [seconds]|faults [kills]|bench|bench-qt6|docs|consumer|consumer-qt6|windows|editor [dir]|viewer [dir]}" >&2
+    echo "usage: $0 {demo|test|sanitize|tsan|test-qt6|sanitize-qt6|tsan-qt6|test-qjs|fuzz [seconds]|faults [kills]|bench|bench-qt6|docs|consumer|consumer-qt6|package|package-qt6|windows|editor [dir]|viewer [dir]}" >&2
     exit 2
     ;;
 esac
