@@ -212,7 +212,7 @@ consumer)
     cmake --build --preset "$name" -- -j"$jobs"
     work=$PWD/build-consumer$variant
     rm -rf "$work"
-    cmake --install "$dir" --prefix "$work/prefix"
+    cmake --install "$dir" --prefix "$work/prefix" --strip
     package=coagulation$variant
     pcdir=$(dirname "$(find "$work/prefix" -name "$package-core.pc" | head -n 1)")
     cmake -S examples/resultsboard -B "$work/cmake" -G Ninja -DCMAKE_PREFIX_PATH="$work/prefix" \
@@ -233,10 +233,10 @@ package)
     configure "$name" docs
     cmake --build --preset "$name" -- -j"$jobs"
     cmake --build --preset "$name" --target docs
-    rm -f "$dir"/*.deb
+    rm -f "$dir"/*.deb "$dir"/*.ddeb
     (cd "$dir" && cpack -G DEB)
     mapfile -t debs < <(ls "$dir"/*.deb)
-    printf 'made %s\n' "${debs[@]}"
+    printf 'made %s\n' "${debs[@]}" "$dir"/*.ddeb
     # Installed as a user installs them, then used as an application team
     # uses them: the results board built with CMake and with pkg-config
     # against /usr alone.

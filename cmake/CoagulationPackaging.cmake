@@ -25,10 +25,14 @@ set(CPACK_DEBIAN_PACKAGE_SECTION science)
 # The packages' dependencies on Qt and the C++ runtime, found by
 # dpkg-shlibdeps from what the binaries link.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The tools link the library of the runtime package, which dpkg-shlibdeps
+# finds in the build tree (the dependency on that package is stated below).
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/coagulation/core)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 # Stripped binaries; their debug information goes to -dbgsym packages.
 set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
-set(CPACK_STRIP_FILES ON)
+# The development and tools packages need the library's own package.
+set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
 
 set(library lib${COAGULATION_INSTALL_NAME}-core)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME ${library}${PROJECT_VERSION_MAJOR})
@@ -44,10 +48,13 @@ set(CPACK_COMPONENT_TOOLS_DESCRIPTION
     "site set-up tool, curve viewer and settings editor of the coagulation analyser")
 set(CPACK_COMPONENT_DEVELOPMENT_DEPENDS runtime)
 set(CPACK_COMPONENT_TOOLS_DEPENDS runtime)
-# The headers include Qt's; the CMake package finds Qt's.
+# The headers include Qt's, and the CMake package finds Qt's; the library
+# opens its databases through Qt's SQLite driver, a plug-in nothing links.
 if(COAGULATION_QT_MAJOR EQUAL 5)
     set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "qtbase5-dev")
+    set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS "libqt5sql5-sqlite")
 else()
     set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "qt6-base-dev")
+    set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS "libqt6sql6-sqlite")
 endif()
 include(CPack)

@@ -128,8 +128,8 @@ CORE_EXPORT QVariant load_script(const QString &fileName);
  * translations directory and last where the library's own translations are
  * installed (found relative to the library's file, so a relocated
  * installation works). Files installed later take precedence. A file found
- * nowhere writes a debug line naming the directories searched; the library's
- * texts are Chinese, so only Qt's own file is missed in that language. Call
+ * nowhere writes a debug line naming the directories searched, unless it is
+ * in its texts' own language (Chinese for the library's, English for Qt's). Call
  * once, on the GUI thread, after the application object exists.
  */
 CORE_EXPORT void installTranslators();

@@ -54,12 +54,12 @@ QString installedTranslations()
                           + QLatin1String(COAGULATION_TRANSLATIONS_FROM_LIBRARY));
 }
 
-// The library's texts are written in Chinese: that language needs no file
-// of ours. Qt's own texts are English and do.
+// The library's texts are written in Chinese, Qt's own in English: a file
+// in its texts' own language is not missed.
 bool isSourceLanguage(const QString &name, const QString &language)
 {
-    return name != QLatin1String("qt")
-        && (language == QLatin1String("zh_CN") || language == QLatin1String("zh"));
+    return language.startsWith(name == QLatin1String("qt") ? QLatin1String("en")
+                                                           : QLatin1String("zh"));
 }
 
 } // namespace
