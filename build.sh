@@ -46,6 +46,9 @@ QT5_PACKAGES=(qtbase5-dev qtscript5-dev libqt5sql5-sqlite qttools5-dev-tools qtt
     libqt5charts5-dev libqt5svg5-dev)
 QT6_PACKAGES=(qt6-base-dev qt6-base-dev-tools qt6-declarative-dev qt6-5compat-dev qt6-tools-dev
     qt6-l10n-tools libqt6sql6-sqlite qt6-charts-dev qt6-svg-dev)
+# What a person looks at: a font with Chinese glyphs (else every Chinese text
+# is an empty box) and Qt's own texts in Chinese (the buttons of a box).
+SHOW_PACKAGES=(fonts-wqy-microhei qttranslations5-l10n)
 # Sanitizer reports name functions (and the suppression files match them)
 # only with a symbolizer; clang does not bring one along.
 SANITIZER_PACKAGES=(llvm-14)
@@ -113,6 +116,7 @@ case "$mode" in
     mode=${mode%-qt6}
     variant=-qt6
     PACKAGES=("${TOOL_PACKAGES[@]}" "${QT6_PACKAGES[@]}")
+    SHOW_PACKAGES=(fonts-wqy-microhei qt6-translations-l10n)
     ;;
 *-qjs)
     mode=${mode%-qjs}
@@ -131,7 +135,7 @@ preset() {
 
 case "$mode" in
 demo)
-    ensure_packages "${PACKAGES[@]}"
+    ensure_packages "${PACKAGES[@]}" "${SHOW_PACKAGES[@]}"
     configure default coagulation-demo
     cmake --build "$dir" --target coagulation-demo -- -j"$jobs"
     # The demo opens no window; it needs no display.
@@ -197,10 +201,11 @@ bench)
     python3 bench/report.py "$dir/bench.json" "$dir/bench-curveplot.json"
     ;;
 docs)
-    ensure_packages "${PACKAGES[@]}" doxygen
+    # The tag files link Qt's classes to Qt's reference; qhelpgenerator makes the QCH.
+    ensure_packages "${PACKAGES[@]}" doxygen qtbase5-doc-dev qhelpgenerator-qt5
     configure default docs
     cmake --build --preset docs
-    echo "API reference: $dir/docs/html/index.html"
+    echo "API reference: $dir/docs/html/index.html, $dir/docs/html/coagulation-core.qch"
     ;;
 consumer)
     # The library alone, installed to a prefix; then the results board built
@@ -228,7 +233,7 @@ consumer)
     "$work/resultsboard-pkgconfig" "$work/sites/from-program"
     ;;
 package)
-    ensure_packages "${PACKAGES[@]}" doxygen dpkg-dev file make
+    ensure_packages "${PACKAGES[@]}" doxygen qtbase5-doc-dev qhelpgenerator-qt5 dpkg-dev file make
     name=package$variant
     configure "$name" docs
     cmake --build --preset "$name" -- -j"$jobs"
@@ -280,7 +285,7 @@ windows)
     LC_ALL=zh_CN.UTF-8 ./build-windows/linux/serialport-peer wine build-windows/mingw/tst_serialport.exe "$@"
     ;;
 editor | viewer)
-    ensure_packages "${PACKAGES[@]}"
+    ensure_packages "${PACKAGES[@]}" "${SHOW_PACKAGES[@]}"
     if [ "$mode" = editor ]; then
         program=settingseditor/coagulation-settings-editor site=build/editor-installation
     else
@@ -290,8 +295,35 @@ editor | viewer)
     cmake --build --preset default --target "${program#*/}" -- -j"$jobs"
     "./$dir/examples/$program" "${1:-$site}" "${@:2}"
     ;;
+screenshots)
+    # The pictures of docs/tools.md, taken on a site outside the build tree
+    # (where the programs find their installed translations), in Chinese and
+    # in English, without a display.
+    ensure_packages "${PACKAGES[@]}" "${SHOW_PACKAGES[@]}"
+    programs=(coagulation-demo coagulation-curve-viewer coagulation-settings-editor)
+    configure default "${programs[@]}"
+    cmake --build --preset default --target "${programs[@]}" -- -j"$jobs"
+    cmake --install "$dir" --prefix "$PWD/build-screenshots/prefix" --component tools >/dev/null
+    cmake --install "$dir" --prefix "$PWD/build-screenshots/prefix" --component runtime >/dev/null
+    export QT_QPA_PLATFORM=offscreen
+    for language in zh_CN en; do
+        site=$(mktemp -d)/site
+        mkdir -p "$site"
+        printf '[settings]\nlanguage=%s\n' "$language" >"$site/settings.ini"
+        for run in 1 2 3; do
+            "./$dir/examples/coagulation-demo" "$site" >/dev/null
+        done
+        suffix=${language/zh_CN/}
+        suffix=${suffix:+-$suffix}
+        prefix=build-screenshots/prefix/bin
+        "$prefix/coagulation-curve-viewer" "$site" --screenshot "docs/curve-viewer$suffix.png"
+        "$prefix/coagulation-settings-editor" "$site" --screenshot "docs/settings-editor$suffix.png"
+        echo "docs/curve-viewer$suffix.png, docs/settings-editor$suffix.png ($language)"
+        rm -rf "$(dirname "$site")"
+    done
+    ;;
 *)
-    echo "usage: $0 {demo|test|sanitize|tsan|test-qt6|sanitize-qt6|tsan-qt6|test-qjs|fuzz [seconds]|faults [kills]|bench|bench-qt6|docs|consumer|consumer-qt6|package|package-qt6|windows|editor [dir]|viewer [dir]}" >&2
+    echo "usage: $0 {demo|test|sanitize|tsan|test-qt6|sanitize-qt6|tsan-qt6|test-qjs|fuzz [seconds]|faults [kills]|bench|bench-qt6|docs|consumer|consumer-qt6|package|package-qt6|windows|windows-sdk|editor [dir]|viewer [dir]|screenshots}" >&2
     exit 2
     ;;
 esac

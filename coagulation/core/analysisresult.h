@@ -35,6 +35,17 @@ class QDataStream;
  * Conversion to optical density is toType(); the stored byte form is
  * toBuffer()/fromBuffer(); rows of the table `curve` are save(), store(),
  * load() and latestVersion().
+ *
+ * @code
+ * ClotCurve raw;
+ * raw.append(0.0, 0.1, signal);              // x of the first point, x step, y values
+ * const ClotCurve od = raw.toType(ClotCurve::OD);
+ * const int version = ClotCurve::latestVersion(sampleNo, QStringLiteral("PT")) + 1;
+ * if (!od.store(sampleNo, QStringLiteral("PT"), version))
+ *     ;                                      // not stored; the warning line says why
+ * @endcode
+ *
+ * @ingroup results
  */
 class CORE_EXPORT ClotCurve
 {
@@ -180,6 +191,19 @@ Q_DECLARE_TYPEINFO(ClotCurve, Q_MOVABLE_TYPE);
  * Display text, colour and parsing (toString(), foregroundRole(),
  * fromString()) use the marks, words and colours configured in the settings
  * store, and start it on first use.
+ *
+ * @code
+ * AnalysisResult result(12.5);
+ * result.setFlags(kr::ManualInputFlag | kr::LowerReportLimitFlag | kr::UpperMarkLimitFlag);
+ * result.flagsToError();                     // now LessThan
+ * cell->setText(result.toString(AnalysisResult::FullText, 'f', 1)); // "M< 12.5 ↑"
+ * cell->setForeground(result.foregroundRole().value<QBrush>());      // red
+ *
+ * bool ok = false;
+ * const AnalysisResult typed = AnalysisResult::fromString(cell->text(), &ok);
+ * @endcode
+ *
+ * @ingroup results
  */
 class CORE_EXPORT AnalysisResult
 {

@@ -19,6 +19,14 @@
  * this is for set-up programs, tests and tools (coagulation-setup DIR does
  * the same from the command line). Needs no application object and no
  * settings store, and may run on any thread.
+ *
+ * @code
+ * QString error;
+ * if (!Installation::layOut(QStringLiteral("/srv/analyser"), &error))
+ *     qFatal("%s", qPrintable(error));
+ * @endcode
+ *
+ * @ingroup settings
  */
 class CORE_EXPORT Installation
 {

@@ -19,6 +19,9 @@
  * on the thread of a QApplication; everything else may run on any thread.
  */
 
+/// @addtogroup services
+/// @{
+
 class QDate;
 class QSqlRecord;
 class QWidget;
@@ -224,5 +227,7 @@ CORE_EXPORT QMessageBox::StandardButton
 critical(const QString &text, QMessageBox::StandardButtons buttons = QMessageBox::Ok,
          QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
 ///@}
+
+/// @}
 
 #endif // KRGLOBAL_H

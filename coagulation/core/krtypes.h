@@ -9,6 +9,7 @@
  * Qt Core is needed to use them.
  */
 
+/// @ingroup results
 namespace kr {
 
 /** Flag bits of a test result; bits without a meaning here are carried unchanged. */

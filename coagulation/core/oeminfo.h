@@ -9,6 +9,8 @@
 /**
  * The branding texts. Each passes through tr() in the context "OemInfo", so a
  * translation file holding that context rebrands the application.
+ *
+ * @ingroup services
  */
 class CORE_EXPORT OemInfo : public QObject
 {

@@ -112,6 +112,17 @@ class ProfilePrivate;
  * setValue(N, value, persist), and `T N(const T &defaultValue)`, which is
  * value(N, defaultValue) converted to T; a stored form that does not
  * convert gives the empty T, not the default.
+ *
+ * @code
+ * Profile &store = Profile::instance(); // after installTranslators(), on the GUI thread
+ * store.set_hospital(QStringLiteral("协和医院"));  // in memory now, in the table soon
+ * const QColor waiting = store.color_of_waiting(Qt::gray);
+ * store.setValue(QStringLiteral("last_rack"), 12);
+ * if (!store.sync())  // before reporting a run as started
+ *     warning(QObject::tr("设置未能保存"));
+ * @endcode
+ *
+ * @ingroup settings
  */
 class CORE_EXPORT Profile : public QObject
 {

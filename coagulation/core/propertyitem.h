@@ -17,6 +17,16 @@ class PropertyItemPrivate;
  * PropertyItemModel it announces every change of structure and value through
  * that model. Application item classes derive from it, so the order of the
  * virtual operations below must stay as it is.
+ *
+ * @code
+ * PropertyItemModel model;
+ * auto *colours = new PropertyItem(QStringLiteral("颜色"), QVariant());
+ * model.rootItem()->append(colours);
+ * colours->append(new PropertyItem(QStringLiteral("color_of_waiting"), QColor(Qt::gray)));
+ * view->setModel(&model); // name and value in two columns
+ * @endcode
+ *
+ * @ingroup propertytree
  */
 class CORE_EXPORT PropertyItem
 {
@@ -90,6 +100,8 @@ private:
 /**
  * A two-column tree model over an invisible root item: column 0 shows each
  * item's name, column 1 its value. Only name cells have children.
+ *
+ * @ingroup propertytree
  */
 class CORE_EXPORT PropertyItemModel : public QAbstractItemModel
 {

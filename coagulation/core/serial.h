@@ -38,12 +38,26 @@ class SerialPrivate;
  * and open() it again when the device is back (Linux gives a returning adapter
  * its old name only once the old one is closed).
  *
+ * @code
+ * Serial port;
+ * port.setFileName(QStringLiteral("COM3")); // "/dev/ttyUSB0" on Linux
+ * if (!port.open() || !port.setSettings(9600, 8, Serial::NoParity, Serial::OneStopBit)
+ *     || !port.setTimeouts(50, 1000, 1000))
+ *     return warning(port.errorString());
+ * port.write(frame);
+ * const QByteArray answer = port.read(8);
+ * if (answer.size() < 8 && port.error() == Serial::DeviceGoneError)
+ *     port.close(); // the instrument went away: open it again later
+ * @endcode
+ *
  * close() may come from another thread while a read or write blocks: the
  * transfer ends at once with what it has moved. A Serial must not be
  * destroyed while another thread is inside one of its calls, though, as no
  * QObject may: QIODevice::read() goes on using the device after the transfer
  * has returned, which no destructor can wait for. Close the port, let the
  * other thread return, then destroy the object.
+ *
+ * @ingroup devices
  */
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
 class CORE_EXPORT Serial : public QIODevice, public QRecursiveMutex

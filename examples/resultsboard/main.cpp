@@ -35,6 +35,7 @@ int main(int argc, char **argv)
     const QString site = QDir(app.arguments().value(1, QStringLiteral("site"))).absolutePath();
 
     // 1. An installation: settings.ini and the four databases, then English.
+    //! [site]
     QString error;
     if (!check(Installation::layOut(site, &error), QStringLiteral("installation ") + error))
         return 1;
@@ -47,14 +48,18 @@ int main(int argc, char **argv)
     settings.write(QString(ini).replace(QStringLiteral("language=zh_CN"),
                                         QStringLiteral("language=en")).toUtf8());
     settings.close();
+    //! [site]
 
     // 2. Translations from the package's directory, then the store.
+    //! [store]
     installTranslators(QStringLiteral(COAGULATION_TRANSLATIONS_DIR));
     Profile &profile = Profile::instance();
     if (!check(profile.dataDatabase().isOpen(), QStringLiteral("settings store attached")))
         return 1;
+    //! [store]
 
     // 3. Results as cells: text and colour.
+    //! [cells]
     AnalysisResult result(12.5);
     result.setFlags(kr::ManualInputFlag | kr::LowerReportLimitFlag | kr::UpperMarkLimitFlag);
     result.flagsToError();
@@ -66,8 +71,10 @@ int main(int argc, char **argv)
     if (!check(AnalysisResult(AnalysisResult::NotClotted).toString() == QStringLiteral("No clot"),
                QStringLiteral("English: ") + AnalysisResult(AnalysisResult::NotClotted).toString()))
         return 1;
+    //! [cells]
 
     // 4. Typed-in results: one read back, one refused.
+    //! [typed]
     bool ok = false;
     const AnalysisResult typed = AnalysisResult::fromString(text, &ok);
     if (!check(ok && typed == result && typed.flags() == result.flags(),
@@ -76,16 +83,20 @@ int main(int argc, char **argv)
     AnalysisResult::fromString(QStringLiteral("12,5"), &ok);
     if (!check(!ok, QStringLiteral("typed-in \"12,5\" refused")))
         return 1;
+    //! [typed]
 
     // 5. Sample numbers of the day. A number is only handed out when the
     // data database could be read: a locked file must not give a duplicate.
+    //! [samples]
     const int sampleNo = nextSampleNo(QDate::currentDate(), &ok);
     if (!check(ok, QStringLiteral("next sample %1%2")
                                    .arg(samplePrefix(kr::StatimSample))
                                    .arg(sampleNo)))
         return 1;
+    //! [samples]
 
     // 6. A clot curve converted, saved as the next version and read back.
+    //! [curve]
     ClotCurve raw;
     QVector<double> values;
     for (int i = 0; i < 100; ++i)
@@ -99,5 +110,6 @@ int main(int argc, char **argv)
     const ClotCurve loaded = ClotCurve::load(sampleNo, QStringLiteral("PT"), version, &ok);
     if (!check(ok && loaded == od, QStringLiteral("curve read back")))
         return 1;
+    //! [curve]
     return 0;
 }
