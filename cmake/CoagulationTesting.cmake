@@ -18,8 +18,13 @@ function(coagulation_add_test name)
     add_executable(tst_${name} ${ARG_SOURCE} ${ARG_SOURCES})
     target_link_libraries(tst_${name} PRIVATE ${ARG_LIBRARIES})
     add_test(NAME ${name} COMMAND tst_${name})
+    set(environment QT_QPA_PLATFORM=offscreen)
+    if(WIN32 AND CMAKE_CROSSCOMPILING)
+        # Under the emulator (Wine), the library's DLL is found on WINEPATH.
+        list(APPEND environment "WINEPATH=$<TARGET_FILE_DIR:core>")
+    endif()
     set_tests_properties(${name} PROPERTIES
-        ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
+        ENVIRONMENT "${environment}"
         TIMEOUT 300
         LABELS "${ARG_LABELS}")
 endfunction()
