@@ -170,9 +170,10 @@ def main():
     print()
     print_goal_table(runs, times)
     # Other processes share the machine; wall-clock figures depend on them.
-    load = data.get("context", {}).get("load_avg")
-    if load:
-        print("\nload average when the run started: " + ", ".join(f"{x:.2f}" for x in load))
+    load_average = data.get("context", {}).get("load_avg")
+    if load_average:
+        print("\nload average when the run started: "
+              + ", ".join(f"{x:.2f}" for x in load_average))
 
 
 if __name__ == "__main__":
