@@ -7,6 +7,11 @@
 
 #include <QtCore/qglobal.h>
 
+#ifdef Q_OS_WIN
+#include <QtCore/QAtomicInt>
+#include <QtCore/qt_windows.h>
+#endif
+
 // The library is linked by its applications, not loaded as a plug-in, so its
 // per-thread state can live in the static thread-local block: one
 // instruction to reach instead of a call into the dynamic loader.
@@ -22,6 +27,69 @@
 // during the whole of process exit (static destructors, exit handlers), when
 // the application's own objects may still call into the library. It then
 // answers null, and the caller does without.
+#ifdef Q_OS_WIN
+// Windows: fiber-local storage, whose clean-up runs in the ending thread
+// before anyone joining it returns. MinGW's thread_local is emulated, and the
+// emulation frees a thread's storage before the destructors of its
+// thread_local objects run. For the main thread, the end is the library's
+// unloading at process exit, once the application's own static objects are
+// gone.
+template<typename T>
+class PerThread
+{
+public:
+    static T *get()
+    {
+        const Slot &slot = Slot::instance();
+        if (Q_UNLIKELY(slot.freed.loadRelaxed()))
+            return nullptr;
+        void *value = FlsGetValue(slot.index);
+        if (Q_LIKELY(value))
+            return value == ended() ? nullptr : static_cast<T *>(value);
+        T *object = new T;
+        if (!FlsSetValue(slot.index, object)) {
+            delete object;
+            return nullptr;
+        }
+        return object;
+    }
+
+private:
+    struct Slot
+    {
+        DWORD index = FlsAlloc(&destroy);
+        QAtomicInt freed = 0;
+
+        static Slot &instance()
+        {
+            static Slot slot;
+            return slot;
+        }
+        ~Slot()
+        {
+            // Ended first; then what each thread still has goes, the main
+            // thread's too.
+            freed.storeRelaxed(1);
+            FlsFree(index);
+        }
+    };
+
+    static void *ended()
+    {
+        static char marker;
+        return &marker;
+    }
+
+    static void WINAPI destroy(void *value)
+    {
+        if (!value || value == ended())
+            return;
+        // Ended first: what the object's destructor calls gets no new one.
+        FlsSetValue(Slot::instance().index, ended());
+        delete static_cast<T *>(value);
+    }
+};
+#else
 template<typename T>
 class PerThread
 {
@@ -67,5 +135,7 @@ private:
 
 template<typename T>
 thread_local typename PerThread<T>::State PerThread<T>::s_state CORE_STATIC_TLS = {nullptr, false};
+
+#endif
 
 #endif // PERTHREAD_P_H
