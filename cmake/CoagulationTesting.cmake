@@ -28,3 +28,16 @@ function(coagulation_add_test name)
         TIMEOUT 300
         LABELS "${ARG_LABELS}")
 endfunction()
+
+# coagulation_test_path(<variable> <path>)
+#
+# Sets <variable> to <path> as a test program sees it, for the paths built
+# into the tests. A Windows program built on Linux runs under Wine, where the
+# build machine's root is drive Z:; without the drive, the path would lead
+# elsewhere once a test makes a folder on C: its working directory.
+function(coagulation_test_path variable path)
+    if(WIN32 AND CMAKE_HOST_UNIX)
+        set(path "Z:${path}")
+    endif()
+    set(${variable} "${path}" PARENT_SCOPE)
+endfunction()

@@ -2,9 +2,11 @@
 
 #include <QtCore/QTemporaryFile>
 
+#include <cstdio>
+#include <cstdlib>
+
 #ifdef Q_OS_UNIX
 #include <csignal>
-#include <cstdio>
 #include <sys/wait.h>
 #else
 #include <QtCore/QProcess>
@@ -71,12 +73,27 @@ ChildOutcome runChild(const QString &program, const QStringList &arguments,
     }
     if (process.exitStatus() == QProcess::NormalExit)
         outcome.exitCode = process.exitCode();
-    outcome.output = process.readAllStandardOutput();
-    outcome.errors = process.readAllStandardError();
+    // Text written by the C runtime ends its lines with CR LF here.
+    outcome.output = process.readAllStandardOutput().replace("\r\n", "\n");
+    outcome.errors = process.readAllStandardError().replace("\r\n", "\n");
     return outcome;
 }
 
 #endif
+
+static void writeUtf8(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    std::fputs((qFormatLogMessage(type, context, message) + QLatin1Char('\n')).toUtf8().constData(),
+               stderr);
+    std::fflush(stderr);
+    if (type == QtFatalMsg)
+        std::abort();
+}
+
+void writeMessagesAsUtf8()
+{
+    qInstallMessageHandler(writeUtf8);
+}
 
 #ifdef Q_OS_UNIX
 

@@ -24,6 +24,11 @@ ChildOutcome runChild(const QString &program, const QStringList &arguments,
                       const QString &workingDirectory = QString(),
                       const QMap<QString, QString> &environment = {});
 
+// For a child whose parent reads its messages: each goes to the standard
+// error as a line of UTF-8, whatever the system's code page (Qt writes them
+// in the ANSI code page on Windows).
+void writeMessagesAsUtf8();
+
 // Another program holding a lock on an SQLite file (the lockholder
 // program) from construction until destruction, or until `seconds` pass.
 // held() tells whether it took the lock.

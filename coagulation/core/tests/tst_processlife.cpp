@@ -563,6 +563,8 @@ void tst_ProcessLife::storeWhileReadHeld()
 int main(int argc, char **argv)
 {
     const QByteArray child = qgetenv(childVariable);
+    if (!child.isEmpty())
+        writeMessagesAsUtf8();
     if (child == "headless")
         return headless(argc, argv);
     if (child == "no application")
