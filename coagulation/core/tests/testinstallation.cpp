@@ -2,12 +2,14 @@
 #include "installation.h"
 
 #include <QtCore/QAtomicInteger>
+#include <QtCore/QDeadlineTimer>
 #include <QtCore/QDebug>
 #include <QtCore/QDir>
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
 #include <QtCore/QRegularExpression>
 #include <QtCore/QSettings>
+#include <QtCore/QThread>
 #include <QtSql/QSqlDatabase>
 #include <QtSql/QSqlError>
 #include <QtSql/QSqlQuery>
@@ -54,6 +56,21 @@ TestInstallation::~TestInstallation()
 {
     if (!m_previousDir.isEmpty())
         QDir::setCurrent(m_previousDir);
+#ifdef Q_OS_WIN
+    // An open file cannot be deleted here: this thread's connections to the
+    // site go first (the process-wide store keeps its own to the end), and a
+    // process that has just ended may hold its files a moment longer.
+    const QString root = QDir(path()).absolutePath() + QLatin1Char('/');
+    for (const QString &name : QSqlDatabase::connectionNames()) {
+        QSqlDatabase db = QSqlDatabase::database(name, false);
+        if (QDir::fromNativeSeparators(QFileInfo(db.databaseName()).absoluteFilePath())
+                .startsWith(root, Qt::CaseInsensitive))
+            db.close();
+    }
+    QDeadlineTimer deadline(5000);
+    while (!QDir(path()).removeRecursively() && !deadline.hasExpired())
+        QThread::msleep(50);
+#endif
 }
 
 QStringList TestInstallation::databaseFiles()

@@ -195,6 +195,10 @@ void tst_ProfileFaults::storeFails()
     QFETCH(Fault, fault);
     QFETCH(QString, error);
     QFETCH(bool, atExit);
+#ifdef Q_OS_WIN
+    if (fault == Deleted)
+        QSKIP("Windows deletes no file that SQLite holds open: the store cannot lose its name");
+#endif
     const QString stored = QStringLiteral("hospital");
     const QString removed = QStringLiteral("hospital_removed");
     // Larger than a page, so that it needs a new one.

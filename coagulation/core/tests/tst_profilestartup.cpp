@@ -188,9 +188,11 @@ QJsonObject tst_ProfileStartup::run(const QString &workingDirectory, const QStri
         return {};
     }
     // The report, then the line that the singleton's destruction writes.
-    const QList<QByteArray> lines = child.readAllStandardOutput().split('\n');
+    // Without the CR that ends the C runtime's text lines on Windows.
+    const QByteArray output = child.readAllStandardOutput().replace("\r\n", "\n");
+    const QList<QByteArray> lines = output.split('\n');
     if (lines.size() != 3 || lines.at(1) != "destroyed") {
-        qWarning("unexpected output from child");
+        qWarning("unexpected output from child: %s", output.constData());
         return {};
     }
     return QJsonDocument::fromJson(lines.first()).object();
