@@ -83,6 +83,9 @@ QTDECLARATIVE_TARGETS=(qmltyperegistrar qml)
 # Under qtcharts/src: QtCharts alone (the QML plugin needs QtQuick).
 QTCHARTS_TARGETS=(charts)
 
+# One apt-get at a time: build.sh installs packages while this runs in CI
+# (the same lock).
+APT_LOCK=${TMPDIR:-/tmp}/coagulation-apt.lock
 ensure_packages() {
     local missing=() p
     for p in "$@"; do
@@ -92,9 +95,9 @@ ensure_packages() {
     local sudo=()
     [ "$(id -u)" -eq 0 ] || sudo=(sudo)
     echo "Installing: ${missing[*]}" >&2
-    "${sudo[@]}" apt-get update -qq >&2
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
-        "${missing[@]}" >&2
+    "${sudo[@]}" flock "$APT_LOCK" apt-get update -qq >&2
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" flock "$APT_LOCK" \
+        apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
 }
 
 as_root() {
@@ -389,7 +392,7 @@ main() {
     phase "packages and source index"
     ensure_packages "${BUILD_PACKAGES[@]}"
     add_source_lists
-    as_root apt-get update -qq >&2
+    as_root flock "$APT_LOCK" apt-get update -qq >&2
     for p in "${SOURCE_PACKAGES[@]}"; do VERSIONS[$p]=$(resolve_version "$p"); done
     compute_key
     if cached; then
