@@ -56,6 +56,7 @@ CLANG_PACKAGES=(clang-14 libclang-rt-14-dev "${SANITIZER_PACKAGES[@]}")
 SYMBOLIZER=/usr/lib/llvm-14/bin/llvm-symbolizer
 WINDOWS_PACKAGES=(cmake ninja-build g++ g++-mingw-w64-x86-64-posix wine wine64)
 
+APT_LOCK=${TMPDIR:-/tmp}/coagulation-apt.lock
 ensure_packages() {
     local missing=() p
     for p in "$@"; do
@@ -65,8 +66,11 @@ ensure_packages() {
     local sudo=()
     [ "$(id -u)" -eq 0 ] || sudo=(sudo)
     echo "Installing: ${missing[*]}"
-    "${sudo[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    # One apt-get at a time: CI builds Qt for Windows alongside, which
+    # installs its own packages (tools/windows/build-qt.sh takes the same lock).
+    "${sudo[@]}" flock "$APT_LOCK" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" flock "$APT_LOCK" \
+        apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
 # configure <preset> [target...]: configures the preset's build directory
