@@ -1,7 +1,8 @@
 # Debian packages, made by CPack (./build.sh package): the library, its
 # development files, and the tools, each with its debug information in a
 # package of its own. Configure with CMAKE_INSTALL_PREFIX=/usr (the package
-# preset does).
+# preset does). A Windows build makes one ZIP instead, with what the programs
+# run on beside them (CoagulationWindowsDeploy.cmake).
 #
 #   libcoagulation-core1       the library and its translations
 #   libcoagulation-core-dev    headers, CMake package, pkg-config file, schema,
@@ -11,12 +12,18 @@
 #
 # The Qt 6 build names them libcoagulation-qt6-core1 and so on, so that both
 # install side by side.
-set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ${COAGULATION_INSTALL_NAME})
 set(CPACK_PACKAGE_VENDOR "Coagulation project")
 set(CPACK_PACKAGE_CONTACT "Coagulation maintainers <maintainers@coagulation.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+if(WIN32)
+    include(${CMAKE_CURRENT_LIST_DIR}/CoagulationWindowsDeploy.cmake)
+    include(CPack)
+    return()
+endif()
+
+set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL runtime development tools)
