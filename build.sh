@@ -29,6 +29,11 @@
 #                             machine (dpkg -i, through sudo when not root), builds
 #                             the results board against them, runs it and removes
 #                             them again
+#   ./build.sh windows-sdk    the Windows SDK: a ZIP (CPack) of the MinGW-w64 build
+#                             with Qt's and MinGW's DLLs; unpacked afresh, the
+#                             results board is built against it and run under Wine
+#                             on a site laid out by its set-up tool, and must print
+#                             what the Linux board prints
 #   ./build.sh windows [ctest arguments]
 #                             the serial port layer cross-built with MinGW-w64
 #                             and its tests run under Wine against pseudo-terminals
@@ -267,6 +272,43 @@ package)
     "$work/cmake/resultsboard" "$work/site"
     echo "== pkg-config build against the packages"
     "$work/resultsboard-pkgconfig" "$work/site"
+    ;;
+windows-sdk)
+    # The ZIP as a Windows team gets it, checked as CI does: unpacked into a
+    # fresh folder, it is all the results board finds of the library and all
+    # it runs on under Wine (wine-run then adds neither Qt's prefix nor the
+    # compiler's runtime), so that a file it lacks fails the run.
+    ensure_packages "${WINDOWS_PACKAGES[@]}" unzip
+    COAGULATION_MINGW_QT=$(tools/windows/build-qt.sh | tail -n 1)
+    export COAGULATION_MINGW_QT
+    configure mingw-sdk
+    cmake --build --preset mingw-sdk -- -j"$jobs"
+    rm -f "$dir"/*.zip
+    cpack --preset mingw-sdk
+    zip=$(ls "$dir"/*.zip)
+    work=$(mktemp -d)
+    trap 'rm -rf "$work"' EXIT
+    unzip -q "$zip" -d "$work/unpacked"
+    sdk=$(ls -d "$work"/unpacked/*)
+    # A team unpacks it anywhere: nothing a build reads may name this machine.
+    if grep -rnF -e "$PWD" -e "$COAGULATION_MINGW_QT" -e /usr/ "$sdk/lib" "$sdk/include"; then
+        echo "$zip names paths of the machine it was made on" >&2
+        exit 1
+    fi
+    cmake -S examples/resultsboard -B "$work/board" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" -DCMAKE_PREFIX_PATH="$sdk"
+    cmake --build "$work/board"
+    run=(tools/windows/wine-run --prefix "$PWD/$dir/wine" --path "$sdk/bin")
+    "${run[@]}" "$sdk"/bin/*-setup.exe "$work/site"
+    "${run[@]}" "$work/board/resultsboard.exe" "$work/site" | tr -d '\r' >"$work/windows.txt"
+    # The Linux board on a Linux site, from ./build.sh consumer.
+    "$0" consumer >"$work/consumer.log" 2>"$work/consumer.err" ||
+        { cat "$work/consumer.log" "$work/consumer.err"; exit 1; }
+    sed -n '/^== CMake build/,/^== /{/^== /!p}' "$work/consumer.log" >"$work/linux.txt"
+    echo "== results board under Wine against $(basename "$zip")"
+    cat "$work/windows.txt"
+    diff -u --label Linux --label Windows "$work/linux.txt" "$work/windows.txt"
+    ls -l "$zip"
     ;;
 windows)
     ensure_packages "${WINDOWS_PACKAGES[@]}"
