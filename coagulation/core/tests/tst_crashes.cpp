@@ -1,10 +1,9 @@
-// A process of the application killed (SIGKILL) at random moments while its
-// user-interface thread and an instrument thread number samples, store curves
-// and change settings. After each kill the site must start without a box,
-// pass SQLite's integrity check and still hold every write the killed process
-// was told had succeeded. The process runs this executable again
-// (CRASHES_CHILD names its part); COAGULATION_KILLS sets the number of kills
-// (20 by default), COAGULATION_CRASH_SEED repeats the moments of a run.
+// A process of the application killed (SIGKILL, TerminateProcess on Windows) at random moments
+// while its user-interface thread and an instrument thread number samples, store curves and change
+// settings. After each kill the site must start without a box, pass SQLite's integrity check and
+// still hold every write the killed process was told had succeeded. The process runs this
+// executable again (CRASHES_CHILD names its part); COAGULATION_KILLS sets the number of kills (20
+// by default), COAGULATION_CRASH_SEED repeats the moments of a run.
 #include "analysisresult.h"
 #include "childprocess.h"
 #include "krglobal.h"
@@ -26,6 +25,10 @@
 #include <thread>
 #include <vector>
 
+#ifdef Q_OS_WIN
+#include <QtCore/QProcess>
+#include <QtCore/qt_windows.h>
+#else
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
@@ -35,6 +38,7 @@
 #include <unistd.h>
 
 extern char **environ;
+#endif
 
 static const char childVariable[] = "CRASHES_CHILD";
 static const char generationVariable[] = "CRASHES_GENERATION";
@@ -211,6 +215,94 @@ static int check(int argc, char **argv)
 // ---------------------------------------------------------------------------
 // The parent
 
+#ifdef Q_OS_WIN
+
+// A child ended by TerminateProcess(), the kill a crash or a power cut comes
+// closest to, with an exit code of its own.
+constexpr DWORD killedExitCode = 137;
+
+static bool endedByKill(int status)
+{
+    return status == int(killedExitCode);
+}
+
+class Child
+{
+public:
+    Child(int generation, const QString &errorsFile)
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QLatin1String(childVariable), QStringLiteral("work"));
+        environment.insert(QLatin1String(generationVariable), QString::number(generation));
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        m_process.setProcessEnvironment(environment);
+        m_process.setStandardErrorFile(errorsFile);
+        m_process.start(QCoreApplication::applicationFilePath(), QStringList());
+        m_started = m_process.waitForStarted(30000);
+    }
+
+    ~Child()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            kill();
+            m_process.waitForFinished(10000);
+        }
+    }
+
+    bool started() const { return m_started; }
+
+    // Reads the report until the deadline; false once the child closed it.
+    bool read(QDeadlineTimer deadline)
+    {
+        for (;;) {
+            m_report += m_process.readAllStandardOutput();
+            if (m_process.state() == QProcess::NotRunning)
+                return false;
+            if (deadline.hasExpired())
+                return true;
+            m_process.waitForReadyRead(int(qMax<qint64>(deadline.remainingTime(), 1)));
+        }
+    }
+
+    // The exit code, or -1 when the child did not end by the deadline.
+    int waitForEnd(QDeadlineTimer deadline)
+    {
+        if (m_process.state() != QProcess::NotRunning
+            && !m_process.waitForFinished(int(qMax<qint64>(deadline.remainingTime(), 1))))
+            return -1;
+        return m_process.exitCode();
+    }
+
+    void kill()
+    {
+        if (const HANDLE process =
+                OpenProcess(PROCESS_TERMINATE, FALSE, DWORD(m_process.processId()))) {
+            TerminateProcess(process, killedExitCode);
+            CloseHandle(process);
+        }
+    }
+    QStringList lines() const
+    {
+        // A line cut off by the kill is no report.
+        const int end = m_report.lastIndexOf('\n') + 1;
+        return QString::fromUtf8(m_report.left(end))
+            .remove(QLatin1Char('\r'))
+            .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+
+private:
+    QProcess m_process;
+    bool m_started = false;
+    QByteArray m_report;
+};
+
+#else
+
+static bool endedByKill(int status)
+{
+    return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+}
+
 // A child started with posix_spawn(): its pid is needed for the kill, and
 // unlike Qt 6's QProcess it leaves ThreadSanitizer able to follow.
 class Child
@@ -308,6 +400,8 @@ private:
     int m_output = -1;
     QByteArray m_report;
 };
+
+#endif
 
 class tst_Crashes : public QObject
 {
@@ -489,8 +583,7 @@ void tst_Crashes::killedAtAnyPoint()
             QVERIFY2(running, childErrors().constData()); // it ended by itself
             QVERIFY(!child.read(QDeadlineTimer(10000)));
             const int status = child.waitForEnd(QDeadlineTimer(10000));
-            QVERIFY2(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL,
-                     qPrintable(QStringLiteral("status %1").arg(status)));
+            QVERIFY2(endedByKill(status), qPrintable(QStringLiteral("status %1").arg(status)));
             ++killed;
             report = child.lines();
         }
