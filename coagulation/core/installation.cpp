@@ -144,6 +144,8 @@ bool Installation::createDatabase(const QString &file, const QString &schema, QS
         if (!db.open()) {
             ok = fail(error, QStringLiteral("%1: %2").arg(file, db.lastError().text()));
         } else {
+            // All tables or none: a file laid out where it stands keeps no half.
+            db.transaction();
             for (const QString &statement : statements) {
                 if (statement.trimmed().isEmpty())
                     continue;
@@ -153,6 +155,10 @@ bool Installation::createDatabase(const QString &file, const QString &schema, QS
                     break;
                 }
             }
+            if (ok && !db.commit())
+                ok = fail(error, QStringLiteral("%1: %2").arg(file, db.lastError().text()));
+            if (!ok)
+                db.rollback();
         }
     }
     QSqlDatabase::removeDatabase(connection);
@@ -200,8 +206,15 @@ bool Installation::layOut(const QString &directory, QString *error)
         const QFileInfo existing(file);
         if (existing.isDir())
             return fail(error, QStringLiteral("%1 is a directory").arg(file));
-        if (existing.exists())
+        // An empty file is what the SQLite driver makes of a database that
+        // start-up did not find: it gets its tables where it stands.
+        if (existing.exists() && existing.size() > 0)
             continue;
+        if (existing.exists()) {
+            if (!createDatabase(file, schemaNames.at(database), error))
+                return false;
+            continue;
+        }
         if (!QDir().mkpath(existing.path()))
             return fail(error, QStringLiteral("cannot create the directory of %1").arg(file));
         const QString building = buildingName(file);

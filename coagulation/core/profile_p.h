@@ -9,6 +9,7 @@
 
 #include <QtCore/QHash>
 #include <QtCore/QSet>
+#include <QtSql/QSqlError>
 
 #include <atomic>
 #include <condition_variable>
@@ -18,6 +19,14 @@
 class QDeadlineTimer;
 class QThread;
 class QTimer;
+
+// Whether a statement failed because another connection holds the file
+// locked: SQLITE_BUSY and SQLITE_LOCKED, with their extended codes.
+inline bool isLockError(const QSqlError &error)
+{
+    const int code = error.nativeErrorCode().toInt() & 0xff;
+    return code == 5 || code == 6;
+}
 
 class ProfilePrivate
 {
@@ -113,6 +122,9 @@ public:
     QHash<QString, Pending> pending;
     quint64 lastSerial = 0;
     bool writeQueued = false; // a write is queued to the owning thread
+    // Counts the writes that failed for a cause waiting will not end (a full
+    // disk, a read-only file): sync() elsewhere gives up at the next one.
+    quint64 lastingFailures = 0;
     // Guards values and the pending changes. A standard lock, which
     // ThreadSanitizer understands without annotations.
     mutable std::shared_mutex lock;

@@ -48,9 +48,7 @@ FileState inspect(const QSqlDatabase &db)
     if (query.exec(QStringLiteral("select count(*) from sqlite_master where type = 'table'")))
         return query.next() && query.value(0).toInt() > 0 ? FileState::HasTables
                                                           : FileState::NoTables;
-    // SQLITE_BUSY and SQLITE_LOCKED, with their extended codes.
-    const int code = query.lastError().nativeErrorCode().toInt() & 0xff;
-    return code == 5 || code == 6 ? FileState::Locked : FileState::NoTables;
+    return isLockError(query.lastError()) ? FileState::Locked : FileState::NoTables;
 }
 
 // The process-wide store. Its exit handler is registered once start-up has

@@ -84,13 +84,23 @@ QVector<Change> storable(QVector<Change> *batch)
     return unstorable;
 }
 
+// Why a batch was not written. A lock ends when its holder is done, and so
+// does a transaction the application has open on the store's connection; the
+// others (a full disk, a read-only or damaged file) last.
+struct WriteFailure
+{
+    QSqlError error;
+    bool passing = false;
+};
+
 // Runs the statements of a batch in one transaction, so that changes made
 // together cost one sync to disk: all of them, or the first and as many more
 // as the deadline leaves time for. The number written, or -1 when a
-// statement failed and the transaction was rolled back whole (*error tells why).
+// statement failed and the transaction was rolled back whole (*failure tells why).
 int writeBatch(const QString &connectionName, const QVector<Change> &batch, int busyTimeout,
-               const QDeadlineTimer &deadline, QSqlError *error)
+               const QDeadlineTimer &deadline, WriteFailure *failure)
 {
+    QSqlError *const error = &failure->error;
     QSqlDatabase db = QSqlDatabase::database(connectionName);
     if (!db.isOpen()) {
         *error = db.lastError();
@@ -104,9 +114,15 @@ int writeBatch(const QString &connectionName, const QVector<Change> &batch, int 
         : 30000;
     pragma.exec(QStringLiteral("pragma busy_timeout = %1").arg(busyTimeout));
 
-    bool ok = db.transaction();
-    if (!ok)
+    // A transaction the application has open on this connection is its own:
+    // the changes wait until it ends rather than join it, and its rollback
+    // would take them along.
+    const bool began = db.transaction();
+    bool ok = began;
+    if (!began) {
         *error = db.lastError();
+        failure->passing = true;
+    }
     QSqlQuery insert(db), remove(db);
     int written = 0;
     for (auto change = batch.cbegin(); ok && change != batch.cend(); ++change, ++written) {
@@ -133,8 +149,10 @@ int writeBatch(const QString &connectionName, const QVector<Change> &batch, int 
         ok = false;
         *error = db.lastError();
     }
-    if (!ok)
+    if (!ok && began) {
         db.rollback();
+        failure->passing = isLockError(*error);
+    }
     pragma.exec(QStringLiteral("pragma busy_timeout = %1").arg(busyTimeoutBefore));
     return ok ? written : -1;
 }
@@ -162,8 +180,13 @@ void closeOpenStores()
     }
     // Jobs that the application started on the global thread pool while
     // quitting may still change settings; Qt waits for them only after this
-    // routine, when nothing can be stored any more.
-    QThreadPool::globalInstance()->waitForDone();
+    // routine, when nothing can be stored any more. A job may be waiting in
+    // sync() for this very thread: it writes meanwhile.
+    while (!QThreadPool::globalInstance()->waitForDone(20)) {
+        const std::lock_guard<std::mutex> locker(openStoresMutex);
+        for (ProfilePrivate *store : qAsConst(openStores))
+            store->storePending(ProfilePrivate::OneTurn);
+    }
     const std::lock_guard<std::mutex> locker(openStoresMutex);
     for (ProfilePrivate *store : qAsConst(openStores))
         store->close();
@@ -252,10 +275,10 @@ bool ProfilePrivate::writeOnce(const QDeadlineTimer &deadline, const QString &fi
     }
 
     QVector<Change> settled = storable(&batch);
-    QSqlError error;
+    WriteFailure failure;
     const int count = batch.isEmpty()
         ? 0
-        : writeBatch(connectionNames[ProfileDatabase], batch, ownerBusyTimeout, deadline, &error);
+        : writeBatch(connectionNames[ProfileDatabase], batch, ownerBusyTimeout, deadline, &failure);
     if (count >= 0) {
         for (int i = 0; i < count; ++i)
             failing.remove(batch.at(i).key);
@@ -272,7 +295,7 @@ bool ProfilePrivate::writeOnce(const QDeadlineTimer &deadline, const QString &fi
             failing.insert(change.key);
             qCWarning(lcCore).noquote()
                 << QStringLiteral("%1(%2):").arg(QLatin1String(__FILE__)).arg(__LINE__)
-                << statementOf(change) << error
+                << statementOf(change) << failure.error
                 << QStringLiteral("(\"%1\" is stored once the database allows it)").arg(change.key);
         }
         retryDelay = retryDelay ? std::min(2 * retryDelay, longestRetryDelay) : firstRetryDelay;
@@ -290,6 +313,8 @@ bool ProfilePrivate::writeOnce(const QDeadlineTimer &deadline, const QString &fi
                 pending.erase(it);
         }
         nothingLeft = pending.isEmpty();
+        if (count < 0 && !failure.passing)
+            ++lastingFailures;
         // What the turn had no time for goes in the next one.
         queueRest = count >= 0 && count < batch.size() && !writeQueued;
         writeQueued = writeQueued || queueRest;
@@ -310,19 +335,22 @@ bool ProfilePrivate::waitUntilStored(int timeout)
 {
     WriteLocker locker(lock);
     const quint64 mark = lastSerial;
-    const auto stored = [this, mark] {
-        return storedUpTo(mark);
+    const quint64 failuresBefore = lastingFailures;
+    // A write that fails for a lasting cause ends the wait: no retry within
+    // the time-out is likely to do better.
+    const auto done = [this, mark, failuresBefore] {
+        return storedUpTo(mark) || lastingFailures != failuresBefore;
     };
     if (!hasTable())
         return false;
-    if (stored())
+    if (storedUpTo(mark))
         return true;
     if (!writeQueued) {
         writeQueued = true;
         queueWrite();
     }
-    return written.wait_for(locker, std::chrono::milliseconds(qMax(timeout, 0)), stored)
-        && hasTable();
+    written.wait_for(locker, std::chrono::milliseconds(qMax(timeout, 0)), done);
+    return storedUpTo(mark) && hasTable();
 }
 
 void ProfilePrivate::close()
@@ -342,18 +370,18 @@ void ProfilePrivate::close()
         retryTimer->stop();
     if (!batch.isEmpty()) {
         storable(&batch);
-        QSqlError error;
+        WriteFailure failure;
         if (!batch.isEmpty()
             && (!owning
                 || writeBatch(connectionNames[ProfileDatabase], batch, closingBusyTimeout,
-                              QDeadlineTimer(QDeadlineTimer::Forever), &error)
+                              QDeadlineTimer(QDeadlineTimer::Forever), &failure)
                     < 0)) {
             for (const Change &change : qAsConst(batch))
                 qCWarning(lcCore).noquote()
                     << QStringLiteral("Profile: \"%1\" is not stored: the store closed before "
                                       "the table could be written")
                            .arg(change.key)
-                    << error;
+                    << failure.error;
         }
     }
     written.notify_all();

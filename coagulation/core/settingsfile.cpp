@@ -41,6 +41,27 @@ QString fromGb18030(const QByteArray &bytes)
 #endif
 }
 
+// Text that is not UTF-8: UTF-16 with its byte-order mark (what Windows
+// editors save as "Unicode"), else GB18030, a superset of the GBK of Chinese
+// Windows. Null when it is neither; *encoding names what was taken.
+QString decodeLegacy(const QByteArray &bytes, QString *encoding)
+{
+    const bool littleEndian = bytes.startsWith("\xff\xfe");
+    if (littleEndian || bytes.startsWith("\xfe\xff")) {
+        *encoding = QStringLiteral("UTF-16");
+        QString text;
+        for (int i = 2; i + 1 < bytes.size(); i += 2) {
+            const uchar first = uchar(bytes.at(i)), second = uchar(bytes.at(i + 1));
+            text += littleEndian ? QChar(first, second) : QChar(second, first); // (low, high)
+        }
+        return text;
+    }
+    *encoding = QStringLiteral("GB18030");
+    const QString text = fromGb18030(bytes);
+    // A NUL is in no settings file: binary, or a wide encoding without its mark.
+    return text.contains(QChar(0)) ? QString() : text;
+}
+
 } // namespace
 
 const char *const SettingsFile::databaseKeys[4] = {"db/profile", "db/data", "db/qc", "db/syslog"};
@@ -62,7 +83,8 @@ SettingsFile::SettingsFile(const QString &file)
     } else if (in.isOpen()) {
         const QByteArray bytes = in.readAll();
         if (!isUtf8(bytes)) {
-            const QString text = fromGb18030(bytes);
+            QString encoding;
+            const QString text = decodeLegacy(bytes, &encoding);
             // QSettings reads INI files as UTF-8 only (Qt 6) or with one codec
             // for the whole file (Qt 5): it reads a UTF-8 copy.
             m_converted.reset(new QTemporaryFile);
@@ -70,9 +92,9 @@ SettingsFile::SettingsFile(const QString &file)
                 && m_converted->flush()) {
                 readFrom = m_converted->fileName();
                 qCWarning(lcCore).noquote()
-                    << QStringLiteral("%1 is not UTF-8; read as GB18030").arg(path);
+                    << QStringLiteral("%1 is not UTF-8; read as %2").arg(path, encoding);
             } else {
-                m_problem = QStringLiteral("not UTF-8, and could not be read as GB18030");
+                m_problem = QStringLiteral("not text in UTF-8, UTF-16 or GB18030");
             }
         }
     }

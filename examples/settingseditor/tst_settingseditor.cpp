@@ -296,36 +296,41 @@ void tst_SettingsEditor::revertShowsStore()
 void tst_SettingsEditor::layOut_data()
 {
     QTest::addColumn<QStringList>("present");
+    // Present as empty files: what start-up leaves of a database it did not
+    // find, since SQLite makes the file on opening.
+    QTest::addColumn<QStringList>("empty");
     QTest::addColumn<QByteArray>("settings"); // settings.ini, when not empty
     QTest::addColumn<QStringList>("created");
     QTest::addColumn<QStringList>("absent");
 
     const QStringList all = TestInstallation::databaseFiles();
+    const QStringList no;
     const QByteArray none;
-    QTest::newRow("empty directory") << QStringList() << none << all << QStringList();
-    QTest::newRow("profile missing")
-        << QStringList{"data.db"} << none << QStringList{"profile.db", "qc.db", "syslog.db"}
-        << QStringList();
-    QTest::newRow("installed") << all << none << QStringList() << QStringList();
-    QTest::newRow("only the profile")
-        << QStringList{"profile.db"} << none << QStringList{"data.db", "qc.db", "syslog.db"}
-        << QStringList();
+    QTest::newRow("empty directory") << no << no << none << all << no;
+    QTest::newRow("profile missing") << QStringList{"data.db"} << no << none
+                                     << QStringList{"profile.db", "qc.db", "syslog.db"} << no;
+    QTest::newRow("installed") << all << no << none << no << no;
+    QTest::newRow("only the profile") << QStringList{"profile.db"} << no << none
+                                      << QStringList{"data.db", "qc.db", "syslog.db"} << no;
+    QTest::newRow("data.db left empty by a start-up")
+        << QStringList{"profile.db", "qc.db", "syslog.db"} << QStringList{"data.db"} << none
+        << QStringList{"data.db"} << no;
     QTest::newRow("named in settings.ini")
-        << QStringList() << QByteArray("[db]\nprofile=site/clinic.db\n")
+        << no << no << QByteArray("[db]\nprofile=site/clinic.db\n")
         << QStringList{"site/clinic.db", "data.db"} << QStringList{"profile.db"};
     // As a text editor saves it: UTF-8, no escapes.
     QTest::newRow("named in Chinese")
-        << QStringList() << QStringLiteral("[db]\nprofile=配置.db\n").toUtf8()
+        << no << no << QStringLiteral("[db]\nprofile=配置.db\n").toUtf8()
         << QStringList{"配置.db", "data.db"} << QStringList{"profile.db"};
     // As Notepad saves it on a Chinese Windows: GBK.
-    QTest::newRow("named in GBK") << QStringList()
-                                  << QByteArray("[db]\nprofile=\xc5\xe4\xd6\xc3.db\n")
+    QTest::newRow("named in GBK") << no << no << QByteArray("[db]\nprofile=\xc5\xe4\xd6\xc3.db\n")
                                   << QStringList{"配置.db", "data.db"} << QStringList{"profile.db"};
 }
 
 void tst_SettingsEditor::layOut()
 {
     QFETCH(QStringList, present);
+    QFETCH(QStringList, empty);
     QFETCH(QByteArray, settings);
     QFETCH(QStringList, created);
     QFETCH(QStringList, absent);
@@ -333,6 +338,8 @@ void tst_SettingsEditor::layOut()
     TestInstallation dir;
     for (const QString &file : present)
         QVERIFY(dir.createDatabase(file, QFileInfo(file).completeBaseName()));
+    for (const QString &file : empty)
+        QVERIFY(dir.writeFile(file, QByteArray()));
     if (!settings.isEmpty())
         QVERIFY(dir.writeFile(QStringLiteral("settings.ini"), settings));
     dir.enter();

@@ -9,7 +9,9 @@
 #include <QtSql/QSqlQuery>
 #include <QtTest/QtTest>
 
+#include <atomic>
 #include <memory>
+#include <thread>
 
 // The store's database fails underneath it while the application runs. Each
 // case checks that the change stays in memory, that a warning names the failed
@@ -19,7 +21,7 @@ class tst_ProfileFaults : public QObject
     Q_OBJECT
 
 public:
-    enum Fault { Locked, ReadOnly, Deleted, Full };
+    enum Fault { Locked, ReadOnly, Deleted, Full, Transaction };
     Q_ENUM(Fault)
 
 private slots:
@@ -115,6 +117,13 @@ bool tst_ProfileFaults::inflict(Fault fault)
         // The disk is full for every file: the data database of the
         // process-wide store, which curves go to, as well.
         return fill(QSqlDatabase::database(profileConnection)) && fill(curveDatabase());
+    case Transaction: {
+        // The application's own transaction on the store's connection.
+        QSqlDatabase db = QSqlDatabase::database(profileConnection);
+        QSqlQuery query(db);
+        return query.exec(QStringLiteral("create table journal (entry text)")) && db.transaction()
+            && query.exec(QStringLiteral("insert into journal values ('first')"));
+    }
     }
     return false;
 }
@@ -137,6 +146,13 @@ bool tst_ProfileFaults::heal(Fault fault)
             && reopen(shortTimeout);
     case Full:
         return makeRoom(QSqlDatabase::database(profileConnection)) && makeRoom(curveDatabase());
+    case Transaction: {
+        // The store left it alone: it commits with what it holds.
+        QSqlDatabase db = QSqlDatabase::database(profileConnection);
+        QSqlQuery query(db);
+        return db.commit() && query.exec(QStringLiteral("select count(*) from journal"))
+            && query.next() && query.value(0).toInt() == 1;
+    }
     }
     return false;
 }
@@ -179,15 +195,21 @@ void tst_ProfileFaults::storeFails_data()
     QTest::addColumn<QString>("error");
     // Whether what failed is written by sync() or by the store closing.
     QTest::addColumn<bool>("atExit");
+    // Whether waiting may end the fault: another thread's sync() waits for
+    // its time-out, or gives up at the first failed write.
+    QTest::addColumn<bool>("passing");
 
-    QTest::newRow("locked") << Locked << QStringLiteral("database is locked") << false;
+    QTest::newRow("locked") << Locked << QStringLiteral("database is locked") << false << true;
     QTest::newRow("read-only") << ReadOnly << QStringLiteral("attempt to write a readonly database")
-                               << false;
+                               << false << false;
     QTest::newRow("deleted") << Deleted << QStringLiteral("attempt to write a readonly database")
-                             << false;
-    QTest::newRow("full") << Full << QStringLiteral("database or disk is full") << false;
+                             << false << false;
+    QTest::newRow("full") << Full << QStringLiteral("database or disk is full") << false << false;
     QTest::newRow("full, written at exit")
-        << Full << QStringLiteral("database or disk is full") << true;
+        << Full << QStringLiteral("database or disk is full") << true << false;
+    QTest::newRow("application transaction open")
+        << Transaction << QStringLiteral("cannot start a transaction within a transaction") << false
+        << true;
 }
 
 void tst_ProfileFaults::storeFails()
@@ -195,6 +217,7 @@ void tst_ProfileFaults::storeFails()
     QFETCH(Fault, fault);
     QFETCH(QString, error);
     QFETCH(bool, atExit);
+    QFETCH(bool, passing);
 #ifdef Q_OS_WIN
     if (fault == Deleted)
         QSKIP("Windows deletes no file that SQLite holds open: the store cannot lose its name");
@@ -233,6 +256,20 @@ void tst_ProfileFaults::storeFails()
     // Still failing: no write, no second warning for the same keys, neither
     // at sync() nor at the retries of the timer.
     QVERIFY(!m_site->profile->sync());
+    {
+        // The instrument's thread asks, and the owning thread writes for it.
+        const int timeout = passing ? 300 : 5000;
+        std::atomic<int> synced{-1};
+        QElapsedTimer waited;
+        waited.start();
+        std::thread worker([this, timeout, &synced] { synced = m_site->profile->sync(timeout); });
+        while (synced < 0)
+            QTest::qWait(10);
+        worker.join();
+        QCOMPARE(synced.load(), 0);
+        QVERIFY2(passing ? waited.elapsed() >= timeout - 50 : waited.elapsed() < 2000,
+                 qPrintable(QString::number(waited.elapsed())));
+    }
     QTest::qWait(350);
     QCOMPARE(warnings.lines().size(), 2);
     if (fault == Full) {

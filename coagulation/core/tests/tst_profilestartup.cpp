@@ -320,6 +320,18 @@ void tst_ProfileStartup::startup_data()
     QTest::newRow("GBK settings") << gbkNames << silent
                                   << QStringList{"./配置.db", "./数据.db", "./qc.db", "./syslog.db"}
                                   << "1111" << noKeys;
+    // Notepad's "Unicode": UTF-16, little-endian, with its mark and CR LF.
+    const Layout utf16Names = [](TestInstallation &inst) {
+        QByteArray text("\xff\xfe", 2);
+        for (const QChar c : QStringLiteral("[db]\r\ndata=数据.db\r\n"))
+            text.append(char(c.cell())).append(char(c.row()));
+        return inst.create(".", {"data.db"}) && inst.createDatabase("数据.db", "data")
+            && inst.writeFile("settings.ini", text);
+    };
+    QTest::newRow("UTF-16 settings") << utf16Names << silent
+                                     << QStringList{"./profile.db", "./数据.db", "./qc.db",
+                                                    "./syslog.db"}
+                                     << "1111" << noKeys;
     // Another program holds data.db past the busy time-out (30 s): it is
     // locked, not damaged.
     const auto holder = std::make_shared<std::unique_ptr<LockHolder>>();
