@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <io.h>
+#include <mutex>
 #include <optional>
 #include <sstream>
 
@@ -16,7 +17,10 @@ std::optional<std::string> ask(const std::string &request)
         _setmode(_fileno(stdin), _O_BINARY) != -1 && _setmode(_fileno(stdout), _O_BINARY) != -1;
     if (!binary)
         return std::nullopt;
-    std::fputs((request + '\n').c_str(), stdout);
+    // A request and its reply together, whichever thread asks.
+    static std::mutex channel;
+    const std::lock_guard<std::mutex> lock(channel);
+    std::fputs((peerRequest + request + '\n').c_str(), stdout);
     std::fflush(stdout);
     std::string reply;
     for (int c; (c = std::getchar()) != EOF && c != '\n';)

@@ -2,13 +2,16 @@
 #define PEERPROTOCOL_H
 
 // How the Windows test under Wine reaches the far end of its lines: it writes
-// one request per line to its standard output, "<verb> <line> <arguments>",
-// and serialport-peer answers with one line on its standard input, "ok" and
-// the results, or anything else for a failure. The verbs are those of Line,
-// the first one "line" (no line number) for a new line; bytes travel in
-// hexadecimal.
+// one request per line to its standard output, "peer: <verb> <line>
+// <arguments>", and serialport-peer answers with one line on its standard
+// input, "ok" and the results, or anything else for a failure. The verbs are
+// those of Line, the first one "line" (no line number) for a new line; bytes
+// travel in hexadecimal. Every other line of the output, a test log, the peer
+// passes on to its own.
 
 #include <string>
+
+constexpr char peerRequest[] = "peer: ";
 
 inline std::string toHex(const std::string &bytes)
 {

@@ -1,7 +1,8 @@
-// The Linux side of the port-layer tests under Wine. Starts the Windows test
+// The Linux side of the serial tests under Wine. Starts the Windows test
 // program through wine with its standard input and output connected here,
 // holds the far end of every line the program asks for, and makes each line
-// a COM port of the Wine prefix ($WINEPREFIX/dosdevices/comN -> the slave):
+// a COM port of the Wine prefix ($WINEPREFIX/dosdevices/comN -> the slave).
+// What else the program writes to its standard output comes out here:
 //
 //   serialport-peer wine tst_serialport.exe [case...]
 //
@@ -16,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <iterator>
 #include <map>
 #include <poll.h>
 #include <sstream>
@@ -217,7 +219,20 @@ int main(int argc, char **argv)
     // own holding the program's output, so its end shows in waitpid(), not
     // only as the end of the pipe.
     Peer peer(prefix);
+    const std::size_t requestMark = std::size(peerRequest) - 1;
     std::string pending;
+    const auto take = [&](const char *data, std::size_t size) {
+        pending.append(data, size);
+        for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
+            if (pending.compare(0, requestMark, peerRequest) == 0)
+                writeAll(replies[1],
+                         peer.answer(pending.substr(requestMark, end - requestMark)) + '\n');
+            else
+                writeAll(STDOUT_FILENO, pending.substr(0, end + 1));
+            pending.erase(0, end + 1);
+        }
+    };
+    char chunk[65536];
     int status = 0;
     bool ended = false;
     while (!ended) {
@@ -226,16 +241,19 @@ int main(int argc, char **argv)
             ended = waitpid(program, &status, WNOHANG) == program;
             continue;
         }
-        char chunk[65536];
         const ssize_t n = read(requests[0], chunk, sizeof chunk);
         if (n <= 0)
             break;
-        pending.append(chunk, std::size_t(n));
-        for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
-            writeAll(replies[1], peer.answer(pending.substr(0, end)) + '\n');
-            pending.erase(0, end + 1);
-        }
+        take(chunk, std::size_t(n));
     }
+    // What the program wrote just before it ended.
+    for (pollfd entry = {requests[0], POLLIN, 0}; ended && poll(&entry, 1, 0) > 0;) {
+        const ssize_t n = read(requests[0], chunk, sizeof chunk);
+        if (n <= 0)
+            break;
+        take(chunk, std::size_t(n));
+    }
+    writeAll(STDOUT_FILENO, pending);
     if (!ended)
         waitpid(program, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
