@@ -41,3 +41,33 @@ function(coagulation_test_path variable path)
     endif()
     set(${variable} "${path}" PARENT_SCOPE)
 endfunction()
+
+# A Windows build made on Linux runs its tests of serial lines under Wine
+# against pseudo-terminals, which serialport-peer holds and serves as COM ports
+# of the Wine prefix. The peer is a Linux program, built natively from
+# coagulation/core/tests/serialport (./build.sh windows builds it and passes
+# its path on, also through the environment); without it those tests are not
+# built.
+if(WIN32 AND CMAKE_CROSSCOMPILING)
+    set(peer_doc "serialport-peer built for the build machine, for the serial tests under Wine")
+    if(NOT "$ENV{COAGULATION_SERIAL_PEER}" STREQUAL "")
+        set(COAGULATION_SERIAL_PEER "$ENV{COAGULATION_SERIAL_PEER}" CACHE FILEPATH "${peer_doc}"
+            FORCE)
+    else()
+        set(COAGULATION_SERIAL_PEER "" CACHE FILEPATH "${peer_doc}")
+    endif()
+    if(NOT COAGULATION_SERIAL_PEER)
+        message(STATUS "No COAGULATION_SERIAL_PEER: the serial tests are left out")
+    endif()
+endif()
+
+# coagulation_through_serial_peer(<name>)
+#
+# Runs the test <name> (the program tst_<name>) through serialport-peer. One
+# such test at a time: each peer names its lines COM10, COM11, ... in the one
+# Wine prefix of the build.
+function(coagulation_through_serial_peer name)
+    set_property(TARGET tst_${name} APPEND PROPERTY
+        CROSSCOMPILING_EMULATOR --peer ${COAGULATION_SERIAL_PEER})
+    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK serialport-peer)
+endfunction()
