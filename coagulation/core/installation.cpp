@@ -206,9 +206,11 @@ bool Installation::layOut(const QString &directory, QString *error)
         const QFileInfo existing(file);
         if (existing.isDir())
             return fail(error, QStringLiteral("%1 is a directory").arg(file));
-        // An empty file is what the SQLite driver makes of a database that
-        // start-up did not find: it gets its tables where it stands.
-        if (existing.exists() && existing.size() > 0)
+        // An empty data, quality-control or log file is what the SQLite
+        // driver makes of one that start-up did not find: it gets its tables
+        // where it stands. Start-up never makes the profile database.
+        const bool leftByStartup = database != 0 && existing.size() == 0;
+        if (existing.exists() && !leftByStartup)
             continue;
         if (existing.exists()) {
             if (!createDatabase(file, schemaNames.at(database), error))
