@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #else
 #include <QtCore/QProcess>
+#include <QtCore/qt_windows.h>
 #endif
 
 static constexpr int timeLimitSeconds = 120;
@@ -55,10 +56,18 @@ ChildOutcome runChild(const QString &program, const QStringList &arguments,
 
 #else
 
+void startWithoutConsole(QProcess &process)
+{
+    process.setCreateProcessArgumentsModifier([](QProcess::CreateProcessArguments *arguments) {
+        arguments->flags = (arguments->flags & ~DWORD(CREATE_NO_WINDOW)) | DETACHED_PROCESS;
+    });
+}
+
 ChildOutcome runChild(const QString &program, const QStringList &arguments,
                       const QString &workingDirectory, const QMap<QString, QString> &environment)
 {
     QProcess process;
+    startWithoutConsole(process);
     QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
     for (auto it = environment.cbegin(); it != environment.cend(); ++it)
         variables.insert(it.key(), it.value());
@@ -140,6 +149,7 @@ LockHolder::LockHolder(const QString &databaseFile, Mode mode, int seconds)
     : m_process(new Process)
 {
     QProcess &process = m_process->process;
+    startWithoutConsole(process);
     process.start(QStringLiteral(LOCKHOLDER),
                   {databaseFile,
                    mode == Exclusive ? QStringLiteral("exclusive") : QStringLiteral("read"),

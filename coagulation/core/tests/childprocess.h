@@ -24,6 +24,15 @@ ChildOutcome runChild(const QString &program, const QStringList &arguments,
                       const QString &workingDirectory = QString(),
                       const QMap<QString, QString> &environment = {});
 
+#ifdef Q_OS_WIN
+class QProcess;
+
+// Starts the children of `process` as the application runs, without a
+// console. Under Wine a console's host that a child killed while starting
+// never joined lives on, holding the test's output open.
+void startWithoutConsole(QProcess &process);
+#endif
+
 // For a child whose parent reads its messages: each goes to the standard
 // error as a line of UTF-8, whatever the system's code page (Qt writes them
 // in the ANSI code page on Windows).

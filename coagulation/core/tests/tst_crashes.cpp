@@ -237,6 +237,7 @@ public:
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         m_process.setProcessEnvironment(environment);
         m_process.setStandardErrorFile(errorsFile);
+        startWithoutConsole(m_process);
         m_process.start(QCoreApplication::applicationFilePath(), QStringList());
         m_started = m_process.waitForStarted(30000);
     }
