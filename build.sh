@@ -35,8 +35,10 @@
 #                             on a site laid out by its set-up tool, and must print
 #                             what the Linux board prints
 #   ./build.sh windows [ctest arguments]
-#                             the serial port layer cross-built with MinGW-w64
-#                             and its tests run under Wine against pseudo-terminals
+#                             the library and every test cross-built with MinGW-w64
+#                             (Qt 5.15 built for it by tools/windows/build-qt.sh,
+#                             cached) and run under Wine, the serial ones against
+#                             pseudo-terminals; build-mingw/
 #   ./build.sh editor [dir], viewer [dir]
 #                             the settings editor, the curve viewer (need a display)
 #
@@ -311,24 +313,35 @@ windows-sdk)
     ls -l "$zip"
     ;;
 windows)
-    ensure_packages "${WINDOWS_PACKAGES[@]}"
-    # The port layer needs no Qt: the Linux build holds the far end of each
-    # line (serialport-peer), the MinGW build is the program under test.
-    layer=coagulation/core/tests/serialport
-    [ -f build-windows/linux/build.ninja ] || cmake -S $layer -B build-windows/linux -G Ninja
-    [ -f build-windows/mingw/build.ninja ] || cmake -S $layer -B build-windows/mingw -G Ninja \
-        -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake"
-    cmake --build build-windows/linux --target serialport-peer -- -j"$jobs"
-    cmake --build build-windows/mingw -- -j"$jobs"
-    # A prefix of its own, no display, no Mono or Gecko installers; one
-    # wineserver for the whole run keeps each program start short.
-    export WINEPREFIX=$PWD/build-windows/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    # The library and its tests cross-built with MinGW-w64 against Qt 5.15 built
+    # for it (tools/windows/build-qt.sh, which installs what it needs and
+    # keeps the result), the translations compiled by the host's lrelease.
+    ensure_packages "${WINDOWS_PACKAGES[@]}" qttools5-dev qttools5-dev-tools
+    COAGULATION_MINGW_QT=$(tools/windows/build-qt.sh | tail -n 1)
+    export COAGULATION_MINGW_QT
+    # The serial tests' far ends: serialport-peer, a Linux program, serves
+    # pseudo-terminals as COM ports of the Wine prefix.
+    peer=build-mingw/peer
+    [ -f $peer/build.ninja ] || cmake -S coagulation/core/tests/serialport -B $peer -G Ninja
+    cmake --build $peer --target serialport-peer -- -j"$jobs"
+    export COAGULATION_SERIAL_PEER=$PWD/$peer/serialport-peer
+    configure mingw tst_serial tst_serialport
+    cmake --build --preset mingw -- -j"$jobs"
+    # The build's own Wine prefix. One wineserver for the whole run keeps each
+    # program start short; it, the services and the desktop start here, so
+    # that none of them holds a test's output open (see tools/windows/wine-run).
+    export WINEPREFIX=$PWD/$dir/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     mkdir -p "$WINEPREFIX"
-    wineserver -p
-    trap 'wineserver -k' EXIT
-    wineboot -i >/dev/null 2>&1
-    # The users' language: system messages come in Chinese.
-    LC_ALL=zh_CN.UTF-8 ./build-windows/linux/serialport-peer wine build-windows/mingw/tst_serialport.exe "$@"
+    if wineserver -p </dev/null >/dev/null 2>&1; then
+        trap 'wineserver -k' EXIT
+    fi
+    wineboot -i </dev/null >/dev/null 2>&1
+    # The users' language where this system has it: Windows' own messages
+    # then come in Chinese.
+    if locale -a 2>/dev/null | grep -qix 'zh_CN\.utf-\?8'; then
+        export LC_ALL=zh_CN.UTF-8
+    fi
+    ctest --preset mingw -j"$jobs" --timeout 300 "$@"
     ;;
 editor | viewer)
     ensure_packages "${PACKAGES[@]}" "${SHOW_PACKAGES[@]}"
@@ -369,7 +382,7 @@ screenshots)
     done
     ;;
 *)
-    echo "usage: $0 {demo|test|sanitize|tsan|test-qt6|sanitize-qt6|tsan-qt6|test-qjs|fuzz [seconds]|faults [kills]|bench|bench-qt6|docs|consumer|consumer-qt6|package|package-qt6|windows|windows-sdk|editor [dir]|viewer [dir]|screenshots}" >&2
+    echo "usage: $0 {demo|test|sanitize|tsan|test-qt6|sanitize-qt6|tsan-qt6|test-qjs|fuzz [seconds]|faults [kills]|bench|bench-qt6|docs|consumer|consumer-qt6|package|package-qt6|windows [ctest arguments]|windows-sdk|editor [dir]|viewer [dir]|screenshots}" >&2
     exit 2
     ;;
 esac
