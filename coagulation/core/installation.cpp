@@ -107,6 +107,63 @@ bool moveIntoPlace(const QString &building, const QString &file, QString *error)
     return QFileInfo::exists(file) || fail(error, QStringLiteral("cannot create %1").arg(file));
 }
 
+enum class Existing { Created, Empty };
+
+// Runs a schema's statements in one transaction on `file`. An `Empty` file is
+// one start-up left: it gets its tables only while it still has none, since
+// another set-up run may lay it out at the same moment.
+bool runSchema(const QString &file, const QString &schema, Existing existing, QString *error)
+{
+    QString script = Installation::schemaSql(schema);
+    if (script.isEmpty())
+        return fail(error, QStringLiteral("no schema named %1").arg(schema));
+    // The driver runs one statement per call; the schema files hold no ';'
+    // other than between statements.
+    script.remove(QRegularExpression(QStringLiteral("--[^\n]*")));
+    const QStringList statements = script.split(QLatin1Char(';'), Qt::SkipEmptyParts);
+
+    // A connection of its own, so that no connection of the caller is touched.
+    static QAtomicInteger<quint32> counter;
+    const QString connection =
+        QStringLiteral("coagulation.core installation %1").arg(counter.fetchAndAddRelaxed(1));
+    bool ok = true;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        db.setDatabaseName(file);
+        QSqlQuery query(db);
+        const auto failed = [&](const QSqlError &cause) {
+            return fail(error, QStringLiteral("%1: %2").arg(file, cause.text()));
+        };
+        // All tables or none, written under the file's write lock from the
+        // start, so that a run that finds tables made by another leaves them.
+        if (!db.open())
+            ok = failed(db.lastError());
+        else if (!query.exec(QStringLiteral("begin immediate")))
+            ok = failed(query.lastError());
+        else if (existing == Existing::Empty
+                 && (!query.exec(QStringLiteral("select count(*) from sqlite_master"))
+                     || !query.next()))
+            ok = failed(query.lastError());
+        if (ok && (existing == Existing::Created || query.value(0).toInt() == 0)) {
+            for (const QString &statement : statements) {
+                if (!statement.trimmed().isEmpty() && !query.exec(statement)) {
+                    ok = failed(query.lastError());
+                    break;
+                }
+            }
+        }
+        if (db.isOpen()) {
+            query.finish();
+            if (ok && !query.exec(QStringLiteral("commit")))
+                ok = failed(query.lastError());
+            if (!ok)
+                query.exec(QStringLiteral("rollback"));
+        }
+    }
+    QSqlDatabase::removeDatabase(connection);
+    return ok;
+}
+
 } // namespace
 
 QStringList Installation::schemas()
@@ -125,44 +182,7 @@ QString Installation::schemaSql(const QString &schema)
 
 bool Installation::createDatabase(const QString &file, const QString &schema, QString *error)
 {
-    QString script = schemaSql(schema);
-    if (script.isEmpty())
-        return fail(error, QStringLiteral("no schema named %1").arg(schema));
-    // The driver runs one statement per call; the schema files hold no ';'
-    // other than between statements.
-    script.remove(QRegularExpression(QStringLiteral("--[^\n]*")));
-    const QStringList statements = script.split(QLatin1Char(';'), Qt::SkipEmptyParts);
-
-    // A connection of its own, so that no connection of the caller is touched.
-    static QAtomicInteger<quint32> counter;
-    const QString connection =
-        QStringLiteral("coagulation.core installation %1").arg(counter.fetchAndAddRelaxed(1));
-    bool ok = true;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
-        db.setDatabaseName(file);
-        if (!db.open()) {
-            ok = fail(error, QStringLiteral("%1: %2").arg(file, db.lastError().text()));
-        } else {
-            // All tables or none: a file laid out where it stands keeps no half.
-            db.transaction();
-            for (const QString &statement : statements) {
-                if (statement.trimmed().isEmpty())
-                    continue;
-                QSqlQuery query(db);
-                if (!query.exec(statement)) {
-                    ok = fail(error, QStringLiteral("%1: %2").arg(file, query.lastError().text()));
-                    break;
-                }
-            }
-            if (ok && !db.commit())
-                ok = fail(error, QStringLiteral("%1: %2").arg(file, db.lastError().text()));
-            if (!ok)
-                db.rollback();
-        }
-    }
-    QSqlDatabase::removeDatabase(connection);
-    return ok;
+    return runSchema(file, schema, Existing::Created, error);
 }
 
 bool Installation::layOut(const QString &directory, QString *error)
@@ -206,14 +226,12 @@ bool Installation::layOut(const QString &directory, QString *error)
         const QFileInfo existing(file);
         if (existing.isDir())
             return fail(error, QStringLiteral("%1 is a directory").arg(file));
-        // An empty data, quality-control or log file is what the SQLite
-        // driver makes of one that start-up did not find: it gets its tables
-        // where it stands. Start-up never makes the profile database.
-        const bool leftByStartup = database != 0 && existing.size() == 0;
-        if (existing.exists() && !leftByStartup)
-            continue;
         if (existing.exists()) {
-            if (!createDatabase(file, schemaNames.at(database), error))
+            // An empty data, quality-control or log file is what the SQLite
+            // driver makes of one that start-up did not find: it gets its
+            // tables where it stands. Start-up never makes the profile database.
+            if (database != 0 && existing.size() == 0
+                && !runSchema(file, schemaNames.at(database), Existing::Empty, error))
                 return false;
             continue;
         }

@@ -16,7 +16,9 @@
 #include <QtGui/QPainter>
 #include <QtGui/QPdfWriter>
 #include <QtGui/QWheelEvent>
+#ifdef CURVEPLOT_SVG
 #include <QtSvg/QSvgGenerator>
+#endif
 #include <QtWidgets/QGraphicsEllipseItem>
 #include <QtWidgets/QGraphicsLayout>
 #include <QtWidgets/QLabel>
@@ -894,6 +896,11 @@ QString CurvePlot::readout() const
 
 bool CurvePlot::exportTo(const QString &fileName, QString *error)
 {
+#ifdef CURVEPLOT_SVG
+    constexpr bool svgExport = true;
+#else
+    constexpr bool svgExport = false;
+#endif
     const auto fail = [error](const QString &text) {
         if (error)
             *error = text;
@@ -902,7 +909,7 @@ bool CurvePlot::exportTo(const QString &fileName, QString *error)
     if (!d->hasChart())
         return fail(tr("没有可以导出的曲线"));
     const QString suffix = QFileInfo(fileName).suffix().toLower();
-    if (suffix != QLatin1String("png") && suffix != QLatin1String("svg")
+    if (suffix != QLatin1String("png") && !(svgExport && suffix == QLatin1String("svg"))
         && suffix != QLatin1String("pdf"))
         return fail(tr("无法导出为 %1：请选择 PNG、SVG 或 PDF 文件").arg(fileName));
 
@@ -914,6 +921,7 @@ bool CurvePlot::exportTo(const QString &fileName, QString *error)
     bool drawn = true;
     if (suffix == QLatin1String("png")) {
         drawn = grab().save(&file, "PNG");
+#ifdef CURVEPLOT_SVG
     } else if (suffix == QLatin1String("svg")) {
         QSvgGenerator svg;
         svg.setOutputDevice(&file);
@@ -924,6 +932,7 @@ bool CurvePlot::exportTo(const QString &fileName, QString *error)
         drawn = painter.begin(&svg);
         if (drawn)
             d->renderClipped(&painter);
+#endif
     } else {
         QPdfWriter pdf(&file);
         pdf.setTitle(d->title);

@@ -526,6 +526,10 @@ void tst_CurveViewer::exportPlot()
 {
     QFETCH(QString, suffix);
     QFETCH(QByteArray, start);
+#ifndef CURVEPLOT_SVG
+    if (suffix == "svg")
+        QSKIP("built against a Qt without QtSvg: the plot exports PNG and PDF only");
+#endif
 
     m_window->view()->setCurrentIndex(m_window->model()->index(0, 0));
     CurvePlot *plot = m_window->plot();
