@@ -61,24 +61,11 @@ SHOW_PACKAGES=(fonts-wqy-microhei qttranslations5-l10n)
 SANITIZER_PACKAGES=(llvm-14)
 CLANG_PACKAGES=(clang-14 libclang-rt-14-dev "${SANITIZER_PACKAGES[@]}")
 SYMBOLIZER=/usr/lib/llvm-14/bin/llvm-symbolizer
-WINDOWS_PACKAGES=(cmake ninja-build g++ g++-mingw-w64-x86-64-posix wine wine64)
+# The cross compiler, Wine, and the host's lrelease for the translations.
+WINDOWS_PACKAGES=(cmake ninja-build g++ g++-mingw-w64-x86-64-posix wine wine64
+    qttools5-dev qttools5-dev-tools)
 
-APT_LOCK=${TMPDIR:-/tmp}/coagulation-apt.lock
-ensure_packages() {
-    local missing=() p
-    for p in "$@"; do
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
-    done
-    ((${#missing[@]})) || return 0
-    local sudo=()
-    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-    echo "Installing: ${missing[*]}"
-    # One apt-get at a time: CI builds Qt for Windows alongside, which
-    # installs its own packages (tools/windows/build-qt.sh takes the same lock).
-    "${sudo[@]}" flock "$APT_LOCK" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" flock "$APT_LOCK" \
-        apt-get install -y -qq --no-install-recommends "${missing[@]}"
-}
+. tools/packages.sh
 
 # configure <preset> [target...]: configures the preset's build directory
 # (quick when nothing changed; a tool installed since is found now) and sets
@@ -313,10 +300,10 @@ windows-sdk)
     ls -l "$zip"
     ;;
 windows)
-    # The library and its tests cross-built with MinGW-w64 against Qt 5.15 built
-    # for it (tools/windows/build-qt.sh, which installs what it needs and
-    # keeps the result), the translations compiled by the host's lrelease.
-    ensure_packages "${WINDOWS_PACKAGES[@]}" qttools5-dev qttools5-dev-tools
+    # The library, its tests and the examples cross-built with MinGW-w64
+    # against Qt 5.15 built for it (tools/windows/build-qt.sh, which installs
+    # what it needs and keeps the result).
+    ensure_packages "${WINDOWS_PACKAGES[@]}"
     COAGULATION_MINGW_QT=$(tools/windows/build-qt.sh | tail -n 1)
     export COAGULATION_MINGW_QT
     # The serial tests' far ends: serialport-peer, a Linux program, serves

@@ -83,22 +83,7 @@ QTDECLARATIVE_TARGETS=(qmltyperegistrar qml)
 # Under qtcharts/src: QtCharts alone (the QML plugin needs QtQuick).
 QTCHARTS_TARGETS=(charts)
 
-# One apt-get at a time: build.sh installs packages while this runs in CI
-# (the same lock).
-APT_LOCK=${TMPDIR:-/tmp}/coagulation-apt.lock
-ensure_packages() {
-    local missing=() p
-    for p in "$@"; do
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
-    done
-    ((${#missing[@]})) || return 0
-    local sudo=()
-    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-    echo "Installing: ${missing[*]}" >&2
-    "${sudo[@]}" flock "$APT_LOCK" apt-get update -qq >&2
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" flock "$APT_LOCK" \
-        apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
-}
+. "$(dirname "$0")/../packages.sh"
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
