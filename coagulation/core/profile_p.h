@@ -125,6 +125,9 @@ public:
     // Counts the writes that failed for a cause waiting will not end (a full
     // disk, a read-only file): sync() elsewhere gives up at the next one.
     quint64 lastingFailures = 0;
+    // The owning thread's event loop has ended: a write queued to it runs
+    // only when the store closes, so sync() elsewhere does not wait for one.
+    bool loopEnded = false;
     // Guards values and the pending changes. A standard lock, which
     // ThreadSanitizer understands without annotations.
     mutable std::shared_mutex lock;

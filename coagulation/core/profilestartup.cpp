@@ -345,8 +345,12 @@ void Profile::init(const QString &defaultProfileFile, QThread *owner)
     // Stores still queued when the event loop ends would otherwise wait for
     // the application object's destruction.
     if (QCoreApplication *app = QCoreApplication::instance())
-        connect(app, &QCoreApplication::aboutToQuit, this,
-                [this] { d->storePending(ProfilePrivate::All); });
+        connect(app, &QCoreApplication::aboutToQuit, this, [this] {
+            d->storePending(ProfilePrivate::All);
+            const std::unique_lock<std::shared_mutex> locker(d->lock);
+            d->loopEnded = true;
+            d->written.notify_all();
+        });
     d->setOpen(true);
 }
 

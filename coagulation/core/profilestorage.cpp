@@ -14,6 +14,7 @@
 #include <QtSql/QSqlQuery>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <mutex>
 
@@ -169,6 +170,9 @@ const QString &statementOf(const Change &change)
 std::mutex openStoresMutex;
 QSet<ProfilePrivate *> openStores;
 bool closingRoutineAdded = false;
+// Set while the closing routine writes for the jobs still running: nothing
+// that fails then has a later chance, and the routine answers sync().
+std::atomic<bool> closingStores{false};
 
 void closeOpenStores()
 {
@@ -182,6 +186,7 @@ void closeOpenStores()
     // quitting may still change settings; Qt waits for them only after this
     // routine, when nothing can be stored any more. A job may be waiting in
     // sync() for this very thread: it writes meanwhile.
+    closingStores = true;
     while (!QThreadPool::globalInstance()->waitForDone(20)) {
         const std::lock_guard<std::mutex> locker(openStoresMutex);
         for (ProfilePrivate *store : qAsConst(openStores))
@@ -191,6 +196,7 @@ void closeOpenStores()
     for (ProfilePrivate *store : qAsConst(openStores))
         store->close();
     openStores.clear();
+    closingStores = false;
 }
 
 } // namespace
@@ -313,7 +319,7 @@ bool ProfilePrivate::writeOnce(const QDeadlineTimer &deadline, const QString &fi
                 pending.erase(it);
         }
         nothingLeft = pending.isEmpty();
-        if (count < 0 && !failure.passing)
+        if (count < 0 && (!failure.passing || closingStores))
             ++lastingFailures;
         // What the turn had no time for goes in the next one.
         queueRest = count >= 0 && count < batch.size() && !writeQueued;
@@ -337,14 +343,17 @@ bool ProfilePrivate::waitUntilStored(int timeout)
     const quint64 mark = lastSerial;
     const quint64 failuresBefore = lastingFailures;
     // A write that fails for a lasting cause ends the wait: no retry within
-    // the time-out is likely to do better.
+    // the time-out is likely to do better. So does the end of the owning
+    // thread's event loop (an instrument thread joined after exec() returns),
+    // unless the closing routine writes meanwhile.
     const auto done = [this, mark, failuresBefore] {
-        return storedUpTo(mark) || lastingFailures != failuresBefore;
+        return storedUpTo(mark) || lastingFailures != failuresBefore
+            || (loopEnded && !closingStores);
     };
     if (!hasTable())
         return false;
-    if (storedUpTo(mark))
-        return true;
+    if (done())
+        return storedUpTo(mark) && hasTable();
     if (!writeQueued) {
         writeQueued = true;
         queueWrite();

@@ -82,20 +82,28 @@ SettingsFile::SettingsFile(const QString &file)
         m_problem = in.errorString();
     } else if (in.isOpen()) {
         const QByteArray bytes = in.readAll();
-        if (!isUtf8(bytes)) {
-            QString encoding;
-            const QString text = decodeLegacy(bytes, &encoding);
-            // QSettings reads INI files as UTF-8 only (Qt 6) or with one codec
-            // for the whole file (Qt 5): it reads a UTF-8 copy.
+        QString encoding;
+        const QString text =
+            isUtf8(bytes) ? QString::fromUtf8(bytes) : decodeLegacy(bytes, &encoding);
+        // QSettings reads INI files as UTF-8 only (Qt 6) or with one codec for
+        // the whole file (Qt 5), and takes a back-slash for an escape, where a
+        // Windows path such as D:\数据\data.db means what it says: it reads a
+        // UTF-8 copy with every back-slash doubled.
+        const bool copied = !encoding.isEmpty() || text.contains(QLatin1Char('\\'));
+        if (!encoding.isEmpty() && text.isNull()) {
+            m_problem = QStringLiteral("not text in UTF-8, UTF-16 or GB18030");
+        } else if (copied) {
             m_converted.reset(new QTemporaryFile);
-            if (!text.isNull() && m_converted->open() && m_converted->write(text.toUtf8()) >= 0
-                && m_converted->flush()) {
+            const QByteArray literal =
+                QString(text).replace(QLatin1Char('\\'), QStringLiteral("\\\\")).toUtf8();
+            if (m_converted->open() && m_converted->write(literal) >= 0 && m_converted->flush())
                 readFrom = m_converted->fileName();
+            else
+                m_problem = QStringLiteral("cannot be copied for reading: %1")
+                                .arg(m_converted->errorString());
+            if (!encoding.isEmpty())
                 qCWarning(lcCore).noquote()
                     << QStringLiteral("%1 is not UTF-8; read as %2").arg(path, encoding);
-            } else {
-                m_problem = QStringLiteral("not text in UTF-8, UTF-16 or GB18030");
-            }
         }
     }
     m_settings.reset(new QSettings(readFrom, QSettings::IniFormat));

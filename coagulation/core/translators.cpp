@@ -122,13 +122,17 @@ void installTranslators(const QString &directory)
             QStringList searched;
             for (const QString &directory : qAsConst(directories))
                 searched << QLatin1Char('"') + directory + QLatin1Char('"');
+#ifdef Q_OS_LINUX
+            const QString where = name == QLatin1String("qt")
+                ? QStringLiteral(" (Qt's own translations: Debian packages them as "
+                                 "qttranslations5-l10n and qt6-translations-l10n)")
+                : QString();
+#else
+            const QString where; // they come with the Qt that the application deploys
+#endif
             qCDebug(lcCore).noquote() << QLatin1Char('"') + file
                     + QStringLiteral("\" not found; looked in ")
-                    + searched.join(QStringLiteral(", "))
-                    + (name == QLatin1String("qt")
-                           ? QStringLiteral(" (Qt's own translations: Debian packages them as "
-                                            "qttranslations5-l10n and qt6-translations-l10n)")
-                           : QString());
+                    + searched.join(QStringLiteral(", ")) + where;
         }
     }
 }

@@ -257,12 +257,46 @@ static int changesWhileQuitting(int argc, char **argv)
         });
         QTimer::singleShot(100, &app, &QCoreApplication::quit);
         QCoreApplication::exec();
+        // A thread stopped and joined once the event loop has ended, in
+        // sync() meanwhile: nothing can write for it until the store closes.
+        QElapsedTimer joined;
+        joined.start();
+        std::thread([&store] { store.sync(); }).join();
+        print(QStringLiteral("joined long=%1").arg(joined.elapsed() > 2000));
     } // destroyed while the instrument writes
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     stop = true;
     instrument.join();
     print(QStringLiteral("last=%1").arg(last));
     print(QStringLiteral("pool synced=%1 waited long=%2").arg(poolSynced).arg(poolWaited > 2000));
+    return 0;
+}
+
+// The application's own transaction on the store's connection, never
+// ended: a job that quitting starts learns at once that its change is not
+// stored, rather than after sync()'s time-out.
+static int transactionAtQuit(int argc, char **argv)
+{
+    std::atomic<bool> synced{true};
+    std::atomic<qint64> waited{0};
+    {
+        QApplication app(argc, argv);
+        Profile &store = Profile::instance();
+        store.database().transaction();
+        QObject::connect(&app, &QCoreApplication::aboutToQuit, [&synced, &waited] {
+            QThreadPool::globalInstance()->start([&synced, &waited] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                Profile::instance().setValue(QStringLiteral("pool"), QStringLiteral("done"));
+                QElapsedTimer clock;
+                clock.start();
+                synced = Profile::instance().sync();
+                waited = clock.elapsed();
+            });
+        });
+        QTimer::singleShot(100, &app, &QCoreApplication::quit);
+        QCoreApplication::exec();
+    }
+    print(QStringLiteral("pool synced=%1 waited long=%2").arg(synced).arg(waited > 2000));
     return 0;
 }
 
@@ -356,6 +390,7 @@ private slots:
     void racingFirstCalls();
     void workerStartsBrokenStore();
     void changesWhileQuitting();
+    void transactionAtQuit();
     void storeBeforeApplication();
     void storeWhileReadHeld();
 
@@ -531,9 +566,10 @@ void tst_ProcessLife::changesWhileQuitting()
     QVERIFY(inst.create());
     const Outcome outcome = run(inst, "quitting");
     QVERIFY2(outcome.exitCode == 0, qPrintable(outcome.errors));
-    QCOMPARE(outcome.output.size(), 2);
-    const int last = outcome.output.first().mid(5).toInt();
-    QCOMPARE(outcome.output.at(1), QStringLiteral("pool synced=1 waited long=0"));
+    QCOMPARE(outcome.output.size(), 3);
+    QCOMPARE(outcome.output.at(0), QStringLiteral("joined long=0"));
+    const int last = outcome.output.at(1).mid(5).toInt();
+    QCOMPARE(outcome.output.at(2), QStringLiteral("pool synced=1 waited long=0"));
     QVERIFY(last > 0);
     QHash<QString, QVariant> table;
     for (const QVariantList &row : inst.query(QStringLiteral("profile.db"),
@@ -549,6 +585,17 @@ void tst_ProcessLife::changesWhileQuitting()
     const int unstored = outcome.errors.count(QStringLiteral("\"counter\" is not stored"));
     QCOMPARE(table.value(QStringLiteral("counter")).toInt(), last - unstored);
     QCOMPARE(table.value(QStringLiteral("pool")), QVariant(QStringLiteral("done")));
+}
+
+void tst_ProcessLife::transactionAtQuit()
+{
+    TestInstallation inst;
+    QVERIFY(inst.create());
+    const Outcome outcome = run(inst, "transaction at quit");
+    QVERIFY2(outcome.exitCode == 0, qPrintable(outcome.errors));
+    QCOMPARE(outcome.output, QStringList{"pool synced=0 waited long=0"});
+    QVERIFY2(outcome.errors.contains(QLatin1String("\"pool\" is not stored")),
+             qPrintable(outcome.errors));
 }
 
 void tst_ProcessLife::storeBeforeApplication()
@@ -591,6 +638,8 @@ int main(int argc, char **argv)
         return changesWhileQuitting(argc, argv);
     if (child == "before application")
         return storeBeforeApplication(argc, argv);
+    if (child == "transaction at quit")
+        return transactionAtQuit(argc, argv);
     QApplication app(argc, argv);
     static const struct
     {

@@ -320,6 +320,18 @@ void tst_ProfileStartup::startup_data()
     QTest::newRow("GBK settings") << gbkNames << silent
                                   << QStringList{"./配置.db", "./数据.db", "./qc.db", "./syslog.db"}
                                   << "1111" << noKeys;
+    // A Windows path as typed: a back-slash is no escape ("\t" no tab).
+    const Layout backslashes = [](TestInstallation &inst) {
+        return inst.create(".", {"data.db"}) && inst.createDatabase("sub\\tclinic.db", "data")
+            && inst.writeFile("settings.ini", "[db]\ndata=sub\\tclinic.db\n");
+    };
+    QStringList backslashed = here;
+#ifdef Q_OS_WIN
+    backslashed[1] = "./sub/tclinic.db";
+#else
+    backslashed[1] = "./sub\\tclinic.db";
+#endif
+    QTest::newRow("back-slashes") << backslashes << silent << backslashed << "1111" << noKeys;
     // Notepad's "Unicode": UTF-16, little-endian, with its mark and CR LF.
     const Layout utf16Names = [](TestInstallation &inst) {
         QByteArray text("\xff\xfe", 2);
