@@ -184,7 +184,10 @@ public:
      * reported as started, say). In the thread that owns the store the
      * changes are written now; from any other thread the call waits until
      * that thread has written the changes made before the call, at most
-     * @p timeout ms, and needs the owning thread's event loop to run. False
+     * @p timeout ms, and needs the owning thread's event loop to run: once
+     * that loop has ended it answers at once (an instrument thread joined
+     * after QCoreApplication::exec() returns), and it gives up at a write
+     * that fails for a lasting cause (a full disk, a read-only file). False
      * also when the store has no table (no profile database, or after the
      * application object is gone) or a write failed; a change whose write
      * fails stays pending and is tried again.
