@@ -30,6 +30,7 @@
 #include <QtCore/qt_windows.h>
 #else
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -251,6 +252,7 @@ public:
     }
 
     bool started() const { return m_started; }
+    QString startError() const { return m_process.errorString(); }
 
     // Reads the report until the deadline; false once the child closed it.
     bool read(QDeadlineTimer deadline)
@@ -325,17 +327,19 @@ public:
         char *arguments[] = {program.data(), nullptr};
 
         int pipe[2];
-        if (::pipe2(pipe, O_CLOEXEC) != 0)
+        if (::pipe2(pipe, O_CLOEXEC) != 0) {
+            m_spawnError = errno;
             return;
+        }
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, pipe[1], STDOUT_FILENO);
         const QByteArray errors = QFile::encodeName(errorsFile);
         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errors.constData(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (posix_spawn(&m_pid, program.constData(), &actions, nullptr, arguments,
-                        environment.data())
-            != 0)
+        m_spawnError = posix_spawn(&m_pid, program.constData(), &actions, nullptr, arguments,
+                                   environment.data());
+        if (m_spawnError != 0)
             m_pid = -1;
         posix_spawn_file_actions_destroy(&actions);
         ::close(pipe[1]);
@@ -353,6 +357,7 @@ public:
     }
 
     bool started() const { return m_pid > 0; }
+    QString startError() const { return QString::fromLocal8Bit(std::strerror(m_spawnError)); }
 
     // Reads the report until the deadline; false once the child closed it.
     bool read(QDeadlineTimer deadline)
@@ -398,6 +403,7 @@ public:
 
 private:
     pid_t m_pid = -1;
+    int m_spawnError = 0;
     int m_output = -1;
     QByteArray m_report;
 };
@@ -565,7 +571,9 @@ void tst_Crashes::killedAtAnyPoint()
     QVERIFY(m_inst->create());
     m_inst->enter();
     QTemporaryDir logs;
-    const QString errors = logs.filePath(QStringLiteral("child-errors.txt"));
+    // A file of each child's own: a killed child's handle may outlive it a
+    // moment (under Wine, held by the server), and the next one must start.
+    QString errors;
     const auto childErrors = [&errors] {
         QFile file(errors);
         file.open(QIODevice::ReadOnly);
@@ -576,9 +584,10 @@ void tst_Crashes::killedAtAnyPoint()
     for (int generation = 1; generation <= kills; ++generation) {
         const int delay = int(random.bounded(longestRunMs));
         QStringList report;
+        errors = logs.filePath(QStringLiteral("child-errors-%1.txt").arg(generation));
         {
             Child child(generation, errors);
-            QVERIFY(child.started());
+            QVERIFY2(child.started(), qPrintable(child.startError()));
             const bool running = child.read(QDeadlineTimer(delay));
             child.kill();
             QVERIFY2(running, childErrors().constData()); // it ended by itself
