@@ -180,17 +180,12 @@ Error apply(int fd, const SerialLineSettings &settings, bool framed)
     if (const Error error = readLineState(fd, state))
         return error;
 
-    // A rate of 0 is no rate to run at: termios reads it as "hang up".
-    if (settings.baudRate == 0 || settings.dataBits < 5 || settings.dataBits > 8
-        || settings.parity >= std::size(parityCodes) || settings.stopBits > 2)
+    // A rate of 0 is no rate to run at: termios reads it as "hang up". With
+    // 5 data bits the stop-bit flag means 1.5.
+    if (!isUartFrame(settings))
         return EINVAL;
     const tcflag_t parity = parityCodes[settings.parity];
     if (settings.parity > 2 && !(parity & stickParity))
-        return EINVAL;
-    // As on a UART: 1.5 stop bits exist only with 5 data bits, and there
-    // the stop-bit flag means 1.5, so 2 cannot be had.
-    const bool fiveBits = settings.dataBits == 5;
-    if ((settings.stopBits == 1 && !fiveBits) || (settings.stopBits == 2 && fiveBits))
         return EINVAL;
 
     if (!setRate(state, settings.baudRate))

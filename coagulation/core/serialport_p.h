@@ -25,6 +25,21 @@ struct SerialLineSettings
     std::uint8_t stopBits = 0; // a Serial::StopBits code
 };
 
+// A frame a UART has, at a rate: 5 to 8 data bits, a parity code from none to
+// space, 1.5 stop bits only with 5 data bits and 2 only with more. Each
+// system's layer refuses the others before the driver is asked: a driver that
+// refuses the frame may already have taken the rate, and the port would be
+// left half changed.
+inline bool isUartFrame(const SerialLineSettings &settings)
+{
+    enum { SpaceParity = 4, OneAndHalfStopBits = 1, TwoStopBits = 2 }; // Serial's codes
+    const bool fiveBits = settings.dataBits == 5;
+    return settings.baudRate != 0 && settings.dataBits >= 5 && settings.dataBits <= 8
+        && settings.parity <= SpaceParity && settings.stopBits <= TwoStopBits
+        && (settings.stopBits != OneAndHalfStopBits || fiveBits)
+        && (settings.stopBits != TwoStopBits || !fiveBits);
+}
+
 // Milliseconds. A read of n bytes ends when all n have arrived, when more than
 // `interval` passes between two received bytes (0: no such limit), or when
 // readTotal + n have passed since it began; a write of n bytes is given

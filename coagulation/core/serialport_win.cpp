@@ -44,19 +44,6 @@ void cancelTransfer(std::uintptr_t threadId)
     }
 }
 
-// A frame a UART has, at a rate: 5 to 8 data bits, 1.5 stop bits only with
-// 5 of them and 2 only with more. The others are refused before the driver is
-// asked, as the termios layer does: a driver that refuses the frame may
-// already have taken the rate (Wine's does), and the port would be left half
-// changed.
-bool isUartFrame(const SerialLineSettings &settings)
-{
-    const bool fiveBits = settings.dataBits == 5;
-    return settings.baudRate != 0 && settings.dataBits >= 5 && settings.dataBits <= 8
-        && settings.parity <= SPACEPARITY && settings.stopBits <= TWOSTOPBITS
-        && (settings.stopBits != ONE5STOPBITS || fiveBits)
-        && (settings.stopBits != TWOSTOPBITS || !fiveBits);
-}
 
 // What a port's driver fails the calls on a handle with once its device has
 // gone (an adapter unplugged): it fails pending and new requests, with a
