@@ -224,6 +224,23 @@ static int readValues()
     return mismatches;
 }
 
+// A job that quitting starts on the global pool changes a setting and, as
+// before reporting a run as started, asks for it to be on disk.
+static void syncFromPoolWhenQuitting(QCoreApplication &app, std::atomic<bool> &synced,
+                                     std::atomic<qint64> &waited)
+{
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, [&synced, &waited] {
+        QThreadPool::globalInstance()->start([&synced, &waited] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            Profile::instance().setValue(QStringLiteral("pool"), QStringLiteral("done"));
+            QElapsedTimer clock;
+            clock.start();
+            synced = Profile::instance().sync();
+            waited = clock.elapsed();
+        });
+    });
+}
+
 // The instrument thread goes on changing settings while the application
 // quits, and a job that quitting starts on the global pool changes one too.
 static int changesWhileQuitting(int argc, char **argv)
@@ -244,17 +261,7 @@ static int changesWhileQuitting(int argc, char **argv)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }
         });
-        QObject::connect(&app, &QCoreApplication::aboutToQuit, [&poolSynced, &poolWaited] {
-            QThreadPool::globalInstance()->start([&poolSynced, &poolWaited] {
-                std::this_thread::sleep_for(std::chrono::milliseconds(200));
-                Profile::instance().setValue(QStringLiteral("pool"), QStringLiteral("done"));
-                // As before reporting a run as started: the change is on disk.
-                QElapsedTimer waited;
-                waited.start();
-                poolSynced = Profile::instance().sync();
-                poolWaited = waited.elapsed();
-            });
-        });
+        syncFromPoolWhenQuitting(app, poolSynced, poolWaited);
         QTimer::singleShot(100, &app, &QCoreApplication::quit);
         QCoreApplication::exec();
         // A thread stopped and joined once the event loop has ended, in
@@ -283,16 +290,7 @@ static int transactionAtQuit(int argc, char **argv)
         QApplication app(argc, argv);
         Profile &store = Profile::instance();
         store.database().transaction();
-        QObject::connect(&app, &QCoreApplication::aboutToQuit, [&synced, &waited] {
-            QThreadPool::globalInstance()->start([&synced, &waited] {
-                std::this_thread::sleep_for(std::chrono::milliseconds(200));
-                Profile::instance().setValue(QStringLiteral("pool"), QStringLiteral("done"));
-                QElapsedTimer clock;
-                clock.start();
-                synced = Profile::instance().sync();
-                waited = clock.elapsed();
-            });
-        });
+        syncFromPoolWhenQuitting(app, synced, waited);
         QTimer::singleShot(100, &app, &QCoreApplication::quit);
         QCoreApplication::exec();
     }

@@ -44,17 +44,6 @@ const int busy = EBUSY;
 const int cancelled = ECANCELED;
 #endif
 
-bool underWine()
-{
-#ifdef Q_OS_WIN
-    static const bool wine =
-        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-    return wine;
-#else
-    return false;
-#endif
-}
-
 // The name a user gives for the port at the far end of `line`.
 QString portOf(const Line &line)
 {

@@ -6,6 +6,10 @@
 #include <memory>
 #include <string>
 
+// Whether the program runs under Wine, which shows some of what Windows does
+// and not the rest: a case it cannot show is skipped with the reason.
+bool underWine();
+
 // The far end of a serial line for the port-layer tests: the master side of a
 // pseudo-terminal whose slave is the port under test. A native test holds it
 // itself (line_pty.cpp); the Windows test under Wine asks the Linux program

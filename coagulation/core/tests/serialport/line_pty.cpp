@@ -146,3 +146,8 @@ int Line::masterDescriptor() const
 {
     return d->master;
 }
+
+bool underWine()
+{
+    return false;
+}

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <optional>
 #include <sstream>
+#include <windows.h>
 
 namespace {
 
@@ -109,4 +110,11 @@ Line::Settings Line::settings() const
     if (const auto reply = d->ask("settings"))
         std::istringstream(*reply) >> settings.baudRate >> settings.stopBits;
     return settings;
+}
+
+bool underWine()
+{
+    static const bool wine =
+        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    return wine;
 }

@@ -46,17 +46,6 @@ const char absentPort[] = "ttyNothing";
 
 void *const invalidHandle = reinterpret_cast<void *>(std::intptr_t(-1));
 
-bool underWine()
-{
-#ifdef _WIN32
-    static const bool wine =
-        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-    return wine;
-#else
-    return false;
-#endif
-}
-
 std::int64_t millisecondsSince(Clock::time_point start)
 {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
