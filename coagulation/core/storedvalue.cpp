@@ -236,9 +236,9 @@ bool StreamWalk::value(quint32 type, int depth)
     case StreamColor: {
         // Its model, then five 16-bit fields; a model Qt does not know makes
         // no colour.
-        qint8 spec;
-        m_in >> spec;
-        return ok() && spec >= QColor::Invalid && spec <= QColor::ExtendedRgb && skip(10);
+        qint8 colourModel;
+        m_in >> colourModel;
+        return ok() && colourModel >= QColor::Invalid && colourModel <= QColor::ExtendedRgb && skip(10);
     }
     case StreamPolygon:
         return count(&n, 8) && skip(qint64(n) * 8);
@@ -324,13 +324,13 @@ bool StreamWalk::dateTime()
 {
     // The date and the time, then whether it is local, UTC, at an offset or
     // in a zone.
-    qint8 spec;
+    qint8 colourModel;
     if (!skip(8 + 4))
         return false;
-    m_in >> spec;
+    m_in >> colourModel;
     if (!ok())
         return false;
-    switch (spec) {
+    switch (colourModel) {
     case Qt::LocalTime:
     case Qt::UTC:
         return true;
