@@ -2,8 +2,10 @@
 #define SERIAL_H
 
 #include "core_global.h"
+#include "serialportinfo.h"
 
 #include <QtCore/QIODevice>
+#include <QtCore/QList>
 #include <QtCore/QMutex>
 #include <QtCore/QScopedPointer>
 #include <QtCore/QStringList>
@@ -145,6 +147,13 @@ public:
 
     /** The serial ports the system knows, each once, as names open() accepts. */
     static QStringList EnumDevices();
+    /**
+     * What the system tells of each port that EnumDevices() lists, in the
+     * same order: what the device calls itself, its maker, its USB
+     * identity, and a name that survives re-plugging where the system has
+     * one. For a list a person chooses from, SerialPortInfo::displayName().
+     */
+    static QList<SerialPortInfo> portInfo();
 
 private:
     /**

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,29 @@ struct SerialTimeouts
     std::uint32_t readTotal = 0;
     std::uint32_t writeTotal = 0;
 };
+
+// What the system tells of a port beside its name, UTF-8 throughout. Any text
+// the system does not have is empty; the identifiers are there for USB
+// devices only.
+struct SerialPortDescription
+{
+    std::string portName; // as portNames() gives it
+    std::string systemLocation; // the path open() takes: "/dev/ttyUSB0", "\\.\COM3"
+    std::string description; // what the device calls itself: "FT232R USB UART"
+    std::string manufacturer;
+    std::string serialNumber;
+    std::optional<std::uint16_t> vendorId;
+    std::optional<std::uint16_t> productId;
+    std::string stableName; // a name that survives re-plugging, where the system has one
+};
+
+// "description (port)", or the port's name alone when there is no description.
+inline std::string displayName(const SerialPortDescription &port)
+{
+    if (port.description.empty())
+        return port.portName;
+    return port.description + " (" + port.portName + ")";
+}
 
 // Lets close() in one thread end the transfers that other threads run on the
 // same port before the system handle is released, so that no transfer ever
@@ -201,8 +225,26 @@ public:
     // close() are other failures.
     bool deviceGone(Error error) const;
 
-    // The ports the system knows, each once, in its order.
-    static std::vector<std::string> portNames();
+#ifdef _WIN32
+    // The ports of the device map, each once, in its order. A key is named
+    // with its hive: "HKEY_LOCAL_MACHINE\..." or "HKEY_CURRENT_USER\...".
+    static std::vector<std::string>
+    portNames(const std::string &deviceMap = "HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\SERIALCOMM");
+    // One for each of portNames(), in its order, from the device enumeration's
+    // instance that has the port's name among its device parameters.
+    static std::vector<SerialPortDescription> describePorts(
+        const std::string &deviceMap = "HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\SERIALCOMM",
+        const std::string &enumeration = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum");
+#else
+    // The ports the kernel knows, each once, in its order: the terminals of
+    // sysfs's tty class that have a device driver and a node in `dev`.
+    static std::vector<std::string> portNames(const std::string &sysfs = "/sys",
+                                              const std::string &dev = "/dev");
+    // One for each of portNames(), in its order, from the device's USB
+    // ancestor in sysfs and the links of `dev`/serial/by-id.
+    static std::vector<SerialPortDescription> describePorts(const std::string &sysfs = "/sys",
+                                                            const std::string &dev = "/dev");
+#endif
     // The system's message for an error code, in the user's language.
     static std::string errorText(Error error);
 

@@ -6,11 +6,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
-#include <fstream>
 #include <locale.h>
 #include <map>
 #include <optional>
@@ -105,23 +102,6 @@ Error waitUntilReady(int fd, int wake, short event, int timeout, bool *hungUp)
         return EBADF;
     *hungUp = revents & (POLLHUP | POLLERR);
     return 0;
-}
-
-// Orders "ttyS2" before "ttyS10": by the name's stem, then by its number.
-bool kernelOrder(const std::string &a, const std::string &b)
-{
-    const auto split = [](const std::string &name) {
-        const std::size_t digits = name.find_last_not_of("0123456789") + 1;
-        const std::string number = name.substr(digits);
-        return std::make_pair(name.substr(0, digits),
-                              number.empty() ? 0 : std::strtoull(number.c_str(), nullptr, 10));
-    };
-    return split(a) < split(b);
-}
-
-bool exists(const std::string &path)
-{
-    return access(path.c_str(), F_OK) == 0;
 }
 
 } // namespace
@@ -351,31 +331,6 @@ bool SerialPort::deviceGone(Error error) const
     // without its device fails to open with ENXIO or ENODEV (or EIO, for a
     // serial slot without its UART), and an unplugged adapter has no node.
     return error == EIO || error == ENXIO || error == ENODEV || error == ENOENT;
-}
-
-std::vector<std::string> SerialPort::portNames()
-{
-    // Every terminal the kernel has a driver for, except the UART slots that
-    // serial-core registers without a UART behind them (port type 0), and
-    // those without a device node here.
-    const std::string sysfs = "/sys/class/tty/";
-    std::vector<std::string> names;
-    DIR *const entries = opendir(sysfs.c_str());
-    if (!entries)
-        return names;
-    while (const dirent *entry = readdir(entries)) {
-        const std::string name = entry->d_name;
-        if (name == "." || name == ".." || !exists(sysfs + name + "/device/driver"))
-            continue;
-        std::string type;
-        if (std::ifstream(sysfs + name + "/type") >> type && type == "0")
-            continue;
-        if (exists("/dev/" + name))
-            names.push_back(name);
-    }
-    closedir(entries);
-    std::sort(names.begin(), names.end(), kernelOrder);
-    return names;
 }
 
 std::string SerialPort::errorText(Error error)

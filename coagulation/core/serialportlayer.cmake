@@ -9,6 +9,7 @@ if(WIN32)
 else()
     add_library(serialportlayer OBJECT
         ${CMAKE_CURRENT_LIST_DIR}/serialport_unix.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/serialportlist_unix.cpp
         ${CMAKE_CURRENT_LIST_DIR}/serialline_unix.cpp
         ${CMAKE_CURRENT_LIST_DIR}/serialline_unix_p.h)
 endif()

@@ -144,6 +144,10 @@ class tst_Serial : public QObject
 {
     Q_OBJECT
 
+public:
+    // The end of a queued call from another thread.
+    Q_INVOKABLE void takePortInfo(const SerialPortInfo &port) { m_received = port; }
+
 private slots:
     void identity();
     void pathRule_data();
@@ -164,6 +168,10 @@ private slots:
     void closeRacingOpen();
     void childrenInheritNothing();
     void enumDevices();
+    void portInfo();
+
+private:
+    std::optional<SerialPortInfo> m_received;
 };
 
 void tst_Serial::identity()
@@ -816,6 +824,31 @@ void tst_Serial::enumDevices()
         QVERIFY2(QFileInfo::exists(QLatin1String("/dev/") + name), qPrintable(name));
 #endif
     }
+}
+
+// The ports' descriptions themselves are the port layer's cases
+// (serialport/describeports.cpp); here, what reaches the application.
+void tst_Serial::portInfo()
+{
+    const QList<SerialPortInfo> ports = Serial::portInfo();
+    QStringList names;
+    for (const SerialPortInfo &port : ports)
+        names.append(port.portName());
+    QCOMPARE(names, Serial::EnumDevices());
+    const SerialPortInfo empty;
+    QVERIFY(empty.portName().isEmpty() && empty.displayName().isEmpty());
+    QVERIFY(!empty.hasVendorIdentifier() && !empty.hasProductIdentifier());
+
+    // By name, as a queued connection written the Qt 4 way looks the type up.
+    const SerialPortInfo sent = ports.value(0);
+    std::thread sender([&] {
+        QMetaObject::invokeMethod(this, "takePortInfo", Qt::QueuedConnection,
+                                  Q_ARG(SerialPortInfo, sent));
+    });
+    sender.join();
+    QTRY_VERIFY(m_received.has_value());
+    QCOMPARE(m_received->portName(), sent.portName());
+    QCOMPARE(m_received->displayName(), sent.displayName());
 }
 
 int main(int argc, char *argv[])
