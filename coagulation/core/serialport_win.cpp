@@ -1,10 +1,10 @@
 #include "serialport_p.h"
+#include "serialtext_win_p.h"
 
 #include <windows.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cwchar>
 #include <mutex>
 
 namespace {
@@ -16,24 +16,6 @@ Error lastError()
     return Error(GetLastError());
 }
 
-std::wstring toUtf16(const std::string &text)
-{
-    const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0);
-    std::wstring wide(std::size_t(size), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), wide.data(), size);
-    return wide;
-}
-
-std::string toUtf8(const std::wstring &text)
-{
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0,
-                                         nullptr, nullptr);
-    std::string narrow(std::size_t(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), narrow.data(), size, nullptr,
-                        nullptr);
-    return narrow;
-}
-
 // Ends the synchronous transfer that a thread runs on the port. Other uses of
 // the handle do not block and name no thread.
 void cancelTransfer(std::uintptr_t threadId)
@@ -43,7 +25,6 @@ void cancelTransfer(std::uintptr_t threadId)
         CloseHandle(thread);
     }
 }
-
 
 // What a port's driver fails the calls on a handle with once its device has
 // gone (an adapter unplugged): it fails pending and new requests, with a
@@ -74,28 +55,25 @@ DWORD transferCount(std::int64_t size)
     return DWORD(std::min<std::int64_t>(size, MAXDWORD));
 }
 
-class RegistryKey
-{
-public:
-    RegistryKey(HKEY parent, const wchar_t *path)
-    {
-        if (RegOpenKeyExW(parent, path, 0, KEY_READ, &m_key) != ERROR_SUCCESS)
-            m_key = nullptr;
-    }
-    ~RegistryKey()
-    {
-        if (m_key)
-            RegCloseKey(m_key);
-    }
-    RegistryKey(const RegistryKey &) = delete;
-    RegistryKey &operator=(const RegistryKey &) = delete;
-    operator HKEY() const { return m_key; }
-
-private:
-    HKEY m_key = nullptr;
-};
-
 } // namespace
+
+std::wstring SerialText::toUtf16(const std::string &text)
+{
+    const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0);
+    std::wstring wide(std::size_t(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), wide.data(), size);
+    return wide;
+}
+
+std::string SerialText::toUtf8(const std::wstring &text)
+{
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0,
+                                         nullptr, nullptr);
+    std::string narrow(std::size_t(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), narrow.data(), size, nullptr,
+                        nullptr);
+    return narrow;
+}
 
 struct SerialPort::Data
 {
@@ -151,7 +129,7 @@ SerialPort::Error SerialPort::open(const std::string &devicePath, bool read, boo
     // opening is all there is to do.
     SECURITY_ATTRIBUTES security = {sizeof security, nullptr, FALSE};
     const DWORD access = (read ? GENERIC_READ : 0) | (write ? GENERIC_WRITE : 0);
-    const HANDLE opened = CreateFileW(toUtf16(devicePath).c_str(), access, 0, &security,
+    const HANDLE opened = CreateFileW(SerialText::toUtf16(devicePath).c_str(), access, 0, &security,
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (opened == INVALID_HANDLE_VALUE)
         return lastError();
@@ -257,38 +235,6 @@ bool SerialPort::deviceGone(Error error) const
     return meansDeviceGone(error);
 }
 
-std::vector<std::string> SerialPort::portNames()
-{
-    std::vector<std::string> names;
-    const RegistryKey key(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM");
-    DWORD count = 0;
-    DWORD longestName = 0; // characters
-    DWORD longestData = 0; // bytes
-    if (!key
-        || RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count,
-                            &longestName, &longestData, nullptr, nullptr)
-            != ERROR_SUCCESS)
-        return names;
-    std::vector<wchar_t> name(longestName + 1);
-    std::vector<wchar_t> data(longestData + 1);
-    for (DWORD index = 0; index < count; ++index) {
-        DWORD nameLength = longestName + 1;
-        DWORD dataSize = 2 * longestData + 2;
-        DWORD type = 0;
-        if (RegEnumValueW(key, index, name.data(), &nameLength, nullptr, &type,
-                          reinterpret_cast<BYTE *>(data.data()), &dataSize)
-                != ERROR_SUCCESS
-            || type != REG_SZ)
-            continue;
-        // The data of a string value need not end in a zero of its own.
-        const std::wstring port(data.data(), wcsnlen(data.data(), dataSize / sizeof(wchar_t)));
-        const std::string portName = toUtf8(port);
-        if (std::find(names.begin(), names.end(), portName) == names.end())
-            names.push_back(portName);
-    }
-    return names;
-}
-
 std::string SerialPort::errorText(Error error)
 {
     wchar_t *buffer = nullptr;
@@ -302,5 +248,5 @@ std::string SerialPort::errorText(Error error)
     text.erase(text.find_last_not_of(L" \t\r\n") + 1);
     if (text.empty())
         return "Unknown error " + std::to_string(error);
-    return toUtf8(text);
+    return SerialText::toUtf8(text);
 }

@@ -4,7 +4,10 @@
 # Windows, under Wine.
 find_package(Threads REQUIRED)
 if(WIN32)
-    add_library(serialportlayer OBJECT ${CMAKE_CURRENT_LIST_DIR}/serialport_win.cpp)
+    add_library(serialportlayer OBJECT
+        ${CMAKE_CURRENT_LIST_DIR}/serialport_win.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/serialportlist_win.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/serialtext_win_p.h)
     target_link_libraries(serialportlayer PUBLIC advapi32)
 else()
     add_library(serialportlayer OBJECT

@@ -2,7 +2,6 @@
 // sources made like the real ones: a sysfs tree with its links and a /dev
 // beside it, or registry keys written by the system's reg tool.
 
-#include "line.h"
 #include "porttest.h"
 #include "serialport_p.h"
 
@@ -62,6 +61,118 @@ void compare(const std::vector<SerialPortDescription> &ports, const std::vector<
 } // namespace
 
 #ifdef _WIN32
+
+namespace {
+
+// Runs the system's reg tool with `arguments`, detached from any console as
+// the other children of the tests are; whether it succeeded.
+bool reg(const std::wstring &arguments)
+{
+    std::wstring command = L"reg.exe " + arguments;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
+                        nullptr, &startup, &process))
+        return false;
+    DWORD exitCode = 1;
+    if (WaitForSingleObject(process.hProcess, 30000) != WAIT_OBJECT_0)
+        TerminateProcess(process.hProcess, 1);
+    else
+        GetExitCodeProcess(process.hProcess, &exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return exitCode == 0;
+}
+
+// Registry keys of the test's own below the user's hive, as the tool writes
+// them; gone again with the object.
+class Keys
+{
+public:
+    Keys()
+        : m_root(L"HKEY_CURRENT_USER\\Software\\coagulation-tests\\"
+                 + std::to_wstring(GetCurrentProcessId()))
+    { }
+    ~Keys()
+    {
+        reg(L"delete \"" + m_root + L"\" /f");
+        RegDeleteKeyW(HKEY_CURRENT_USER,
+                      L"Software\\coagulation-tests"); // when nothing else is in it
+    }
+    Keys(const Keys &) = delete;
+    Keys &operator=(const Keys &) = delete;
+
+    std::string root() const { return std::string(m_root.begin(), m_root.end()); }
+    bool add(const std::wstring &key, const std::wstring &name, const std::wstring &data,
+             const wchar_t *type = L"REG_SZ") const
+    {
+        return reg(L"add \"" + m_root + L"\\" + key + L"\" /v \"" + name + L"\" /t " + type
+                   + L" /d \"" + data + L"\" /f");
+    }
+
+private:
+    const std::wstring m_root;
+};
+
+} // namespace
+
+PORT_TEST(describePorts)
+{
+    const Keys keys;
+    const std::wstring ftdi = L"Enum\\USB\\VID_0403&PID_6001\\A600XYZA";
+    const std::wstring board = L"Enum\\ACPI\\PNP0501\\0";
+    const std::wstring cdc = L"Enum\\USB\\VID_2341&PID_0043\\6&2b5c3a1&0&2";
+    const struct
+    {
+        std::wstring key;
+        const wchar_t *name;
+        std::wstring data;
+        const wchar_t *type;
+    } values[] = {
+        // The device map, in name order: Wine keeps values in that order,
+        // Windows in the order they were made, here the same.
+        {L"SERIALCOMM", L"\\Device\\Serial0", L"COM1", L"REG_SZ"},
+        {L"SERIALCOMM", L"\\Device\\Serial1", L"COM3", L"REG_SZ"},
+        {L"SERIALCOMM", L"\\Device\\Serial2", L"COM5", L"REG_SZ"},
+        {L"SERIALCOMM", L"\\Device\\Serial3", L"COM7", L"REG_SZ"}, // not enumerated
+        // An FTDI adapter with a serial number, on a Chinese system.
+        {ftdi, L"FriendlyName", L"USB \u4e32\u884c\u7aef\u53e3 (COM3)", L"REG_SZ"},
+        {ftdi, L"DeviceDesc", L"@oem12.inf,%usb.serialport%;USB Serial Port", L"REG_SZ"},
+        {ftdi, L"Mfg", L"FTDI", L"REG_SZ"},
+        {ftdi, L"HardwareID", L"USB\\VID_0403&PID_6001&REV_0600\\0USB\\VID_0403&PID_6001",
+         L"REG_MULTI_SZ"},
+        {ftdi + L"\\Device Parameters", L"PortName", L"COM3", L"REG_SZ"},
+        // The board's own port.
+        {board, L"FriendlyName", L"Communications Port (COM1)", L"REG_SZ"},
+        {board, L"Mfg", L"(Standard port types)", L"REG_SZ"},
+        {board, L"HardwareID", L"ACPI\\PNP0501\\0*PNP0501", L"REG_MULTI_SZ"},
+        {board + L"\\Device Parameters", L"PortName", L"COM1", L"REG_SZ"},
+        // CDC-ACM without a serial number: texts from the installation file,
+        // the identifiers in the device's name only.
+        {cdc, L"DeviceDesc", L"@usbser.inf,%usbser.devicedesc%;USB Serial Device", L"REG_SZ"},
+        {cdc, L"Mfg", L"@usbser.inf,%mfgname%;Arduino LLC", L"REG_SZ"},
+        {cdc + L"\\Device Parameters", L"PortName", L"COM5", L"REG_SZ"},
+    };
+    for (const auto &value : values)
+        CHECK(keys.add(value.key, value.name, value.data, value.type));
+
+    const std::string deviceMap = keys.root() + "\\SERIALCOMM";
+    const std::string enumeration = keys.root() + "\\Enum";
+    CHECK_EQUAL(SerialPort::portNames(deviceMap).size(), std::size_t(4));
+    compare(SerialPort::describePorts(deviceMap, enumeration),
+            {
+                {"COM1", "Communications Port", "(Standard port types)", "", -1, -1, "",
+                 "Communications Port (COM1)"},
+                {"COM3", "USB \u4e32\u884c\u7aef\u53e3", "FTDI", "A600XYZA", 0x0403, 0x6001, "",
+                 "USB \u4e32\u884c\u7aef\u53e3 (COM3)"},
+                {"COM5", "USB Serial Device", "Arduino LLC", "", 0x2341, 0x0043, "",
+                 "USB Serial Device (COM5)"},
+                {"COM7", "", "", "", -1, -1, "", "COM7"},
+            },
+            "\\\\.\\", std::string());
+}
+
 #else
 
 namespace {
