@@ -41,7 +41,12 @@ public:
 
     /** The name as Serial::EnumDevices() gives it: "ttyUSB0", "COM3". */
     QString portName() const;
-    /** The path the system opens: "/dev/ttyUSB0", "\\\\.\\COM3". */
+    /**
+     * The path the system opens.
+     *
+     * /dev/ttyUSB0 on Linux, COM3 with the prefix of the device namespace,
+     * `\\.\COM3`, on Windows.
+     */
     QString systemLocation() const;
     /** What the device calls itself, such as "FT232R USB UART". */
     QString description() const;
