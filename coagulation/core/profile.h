@@ -106,6 +106,21 @@ class ProfilePrivate;
  * come back as they were. A type with no stored form stays in memory and
  * its store writes a warning line.
  *
+ * @par Other programs on the same file
+ * Once its thread's event loop runs, the thread that owns the store asks
+ * SQLite every second (`pragma data_version`, one statement) whether another
+ * connection to the profile database, in another program (the report
+ * designer's store, say) or in this one, committed a change. When one did,
+ * it reads the table once and takes each setting that changed there into
+ * memory, announced by valueChanged() or keyRemoved() in that thread as a
+ * change made here is, and not written back. A setting whose change made
+ * here is not written yet keeps that value, which is then written. Settings
+ * nobody else changed keep what memory holds, values set without @p persist
+ * among them. A check that finds the file locked waits no longer than a
+ * write of that thread does and is made again a second later. Changes
+ * written through database() in the owning thread, the store's own
+ * connection, are not seen: SQLite counts only other connections' commits.
+ *
  * @par Typed settings
  * For each entry N of type T of PROFILE_TYPED_SETTINGS there are
  * `void set_N(const T &value, bool persist = true)`, which is
@@ -238,9 +253,13 @@ public:
 #undef PROFILE_DECLARE_SETTING
 
 Q_SIGNALS:
-    /** Emitted by every persisting setValue(), in the thread that made the change. */
+    /**
+     * Emitted by every persisting setValue(), in the thread that made the
+     * change, and in the owning thread for a change that another connection
+     * made to the table (see "Other programs on the same file").
+     */
     void valueChanged(const QString &key, const QVariant &value);
-    /** Emitted by every remove(), in the thread that made the change. */
+    /** Emitted by every remove(), and as valueChanged() for a row another connection deleted. */
     void keyRemoved(const QString &key);
 
 private Q_SLOTS:

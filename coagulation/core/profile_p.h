@@ -28,6 +28,27 @@ inline bool isLockError(const QSqlError &error)
     return code == 5 || code == 6;
 }
 
+// The owning thread is the user interface's: its statements on the store's
+// connection wait this long for a lock that another connection or program
+// holds (a report reading the table, say), and are tried again later rather
+// than freezing the window.
+constexpr int ownerBusyTimeout = 100;
+
+// Bounds the wait of a connection's statements for another's lock while it
+// lives; the connection's own time-out, as the application set it, comes
+// back after.
+class BusyBound
+{
+public:
+    BusyBound(const QSqlDatabase &db, int timeout);
+    ~BusyBound();
+
+private:
+    Q_DISABLE_COPY(BusyBound)
+    QSqlDatabase m_db;
+    int m_before;
+};
+
 class ProfilePrivate
 {
 public:
@@ -105,6 +126,16 @@ public:
     // Registers the store to be closed when the application object goes.
     void setOpen(bool open);
 
+    // --- Other connections' changes (profilewatch.cpp)
+
+    // Has the owning thread check the table every second once its event
+    // loop runs.
+    void startWatching();
+    // Takes what another connection committed to the table since the last
+    // check into memory and announces it, unless a change of the key is
+    // pending here; writes nothing.
+    void followOtherConnections();
+
     Profile *const q;
     QDir workdir;
     QString profileFile;
@@ -148,6 +179,12 @@ public:
     QTimer *retryTimer = nullptr; // writes again what failed
     int retryDelay = 0; // ms; grows while writes keep failing
     QSet<QString> failing; // keys whose failure has been reported
+    QTimer *watchTimer = nullptr; // checks for other connections' changes
+    // The table as last read (each column as StoredValue::fromColumn() keeps
+    // it) or written, and the connection's data version at that reading;
+    // -1 until one succeeds.
+    QHash<QString, QVariant> columns;
+    qint64 dataVersion = -1;
 
     // Whether persisted changes have a table to go to (`lock` held).
     bool hasTable() const { return !profileFile.isEmpty() && !closed; }

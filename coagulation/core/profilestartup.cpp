@@ -321,6 +321,10 @@ void Profile::init(const QString &defaultProfileFile, QThread *owner)
             break;
         }
         if (profile && state == FileState::HasTables) {
+            // Read first: a change committed meanwhile shows at the first check.
+            QSqlQuery version(db);
+            if (version.exec(QStringLiteral("pragma data_version")) && version.next())
+                d->dataVersion = version.value(0).toLongLong();
             QSqlQuery rows(db);
             rows.setForwardOnly(true);
             if (rows.exec(QStringLiteral("select name, value from profile"))) {
@@ -328,6 +332,8 @@ void Profile::init(const QString &defaultProfileFile, QThread *owner)
                     d->values.insert(rows.value(0).toString(),
                                      StoredValue::fromColumn(rows.value(1)));
             }
+            // Shared until either changes: start-up copies nothing.
+            d->columns = d->values;
             // A damaged page ends the reading part way: the settings not read
             // would show their defaults, unannounced.
             if (rows.lastError().isValid())
@@ -342,6 +348,7 @@ void Profile::init(const QString &defaultProfileFile, QThread *owner)
     d->retryTimer->setSingleShot(true);
     connect(d->retryTimer, &QTimer::timeout, this,
             [this] { d->storePending(ProfilePrivate::OneTurn); });
+    d->startWatching();
     // Stores still queued when the event loop ends would otherwise wait for
     // the application object's destruction.
     if (QCoreApplication *app = QCoreApplication::instance())

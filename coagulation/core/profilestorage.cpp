@@ -27,10 +27,6 @@ namespace {
 using ReadLocker = std::shared_lock<std::shared_mutex>;
 using WriteLocker = std::unique_lock<std::shared_mutex>;
 
-// The owning thread is the user interface's: a write there waits this long
-// for a lock that another connection or program holds (a report reading the
-// table, say), and is tried again later rather than freezing the window.
-constexpr int ownerBusyTimeout = 100;
 // What is left when the store closes waits longer: there is no later.
 constexpr int closingBusyTimeout = 5000;
 // What one turn of the owning thread's event loop spends writing before it
@@ -107,13 +103,7 @@ int writeBatch(const QString &connectionName, const QVector<Change> &batch, int 
         *error = db.lastError();
         return -1;
     }
-    // The connection's own time-out stays as the application set it.
-    QSqlQuery pragma(db);
-    const int busyTimeoutBefore =
-        pragma.exec(QStringLiteral("pragma busy_timeout")) && pragma.next()
-        ? pragma.value(0).toInt()
-        : 30000;
-    pragma.exec(QStringLiteral("pragma busy_timeout = %1").arg(busyTimeout));
+    const BusyBound bound(db, busyTimeout);
 
     // A transaction the application has open on this connection is its own:
     // the changes wait until it ends rather than join it, and its rollback
@@ -154,7 +144,6 @@ int writeBatch(const QString &connectionName, const QVector<Change> &batch, int 
         db.rollback();
         failure->passing = isLockError(*error);
     }
-    pragma.exec(QStringLiteral("pragma busy_timeout = %1").arg(busyTimeoutBefore));
     return ok ? written : -1;
 }
 
@@ -201,6 +190,21 @@ void closeOpenStores()
 
 } // namespace
 
+BusyBound::BusyBound(const QSqlDatabase &db, int timeout)
+    : m_db(db)
+{
+    QSqlQuery pragma(m_db);
+    m_before = pragma.exec(QStringLiteral("pragma busy_timeout")) && pragma.next()
+        ? pragma.value(0).toInt()
+        : 30000;
+    pragma.exec(QStringLiteral("pragma busy_timeout = %1").arg(timeout));
+}
+
+BusyBound::~BusyBound()
+{
+    QSqlQuery(m_db).exec(QStringLiteral("pragma busy_timeout = %1").arg(m_before));
+}
+
 bool ProfilePrivate::queueStore(const QString &key, const QVariant &value)
 {
     if (!hasTable())
@@ -221,6 +225,13 @@ void ProfilePrivate::warnUnstored(const char *function, const QString &key) cons
 void ProfilePrivate::storeSoon(const QString &key)
 {
     if (QThread::currentThread() == owner) {
+        {
+            // Nothing of this key to write: another connection's change,
+            // which the table holds already, is being announced.
+            const ReadLocker locker(lock);
+            if (!key.isEmpty() && !pending.contains(key))
+                return;
+        }
         storePending(OneTurn, key);
         return;
     }
@@ -286,8 +297,16 @@ bool ProfilePrivate::writeOnce(const QDeadlineTimer &deadline, const QString &fi
         ? 0
         : writeBatch(connectionNames[ProfileDatabase], batch, ownerBusyTimeout, deadline, &failure);
     if (count >= 0) {
-        for (int i = 0; i < count; ++i)
-            failing.remove(batch.at(i).key);
+        for (int i = 0; i < count; ++i) {
+            const Change &change = batch.at(i);
+            failing.remove(change.key);
+            // So that another connection's later change of the key, even
+            // back to what the table held before, shows as a change.
+            if (change.stored.isValid())
+                columns.insert(change.key, change.stored);
+            else
+                columns.remove(change.key);
+        }
         settled += batch.mid(0, count);
         retryDelay = 0;
         retryTimer->stop();
@@ -377,6 +396,8 @@ void ProfilePrivate::close()
     const bool owning = QThread::currentThread() == owner;
     if (owning && retryTimer)
         retryTimer->stop();
+    if (owning && watchTimer)
+        watchTimer->stop();
     if (!batch.isEmpty()) {
         storable(&batch);
         WriteFailure failure;

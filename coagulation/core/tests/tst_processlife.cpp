@@ -337,6 +337,76 @@ static int storeWhileReadHeld()
     return 0;
 }
 
+// The report designer beside the application: its own store over the same
+// profile.db changes three settings and removes one.
+static int changeFromOutside()
+{
+    MessageBoxAnswerer answerer;
+    Profile &store = Profile::instance();
+    store.set_upper_mark_limit_flag(QStringLiteral("H"));
+    store.set_color_of_upper_mark(QColor(0, 0, 255));
+    store.set_max_qc_file(12);
+    store.set_hospital(QStringLiteral("outside"));
+    store.remove(QStringLiteral("analysis_display_assay"));
+    return store.sync() ? 0 : 1;
+}
+
+// The application while the designer changes settings: its own change of
+// one of them waits behind a report's read meanwhile, and a worker formats
+// results all along.
+static int followOtherProcess()
+{
+    MessageBoxAnswerer answerer;
+    Profile &store = Profile::instance();
+    store.set_is_touch_screen(true, false); // in memory only
+    AnalysisResult high(12.5);
+    high.setFlags(kr::UpperMarkLimitFlag);
+    print(QStringLiteral("cell before=") + high.toString());
+    QStringList seen;
+    QObject::connect(&store, &Profile::valueChanged,
+                     [&seen](const QString &key, const QVariant &value) {
+                         seen << key + QLatin1Char('=') + value.toString();
+                     });
+    QObject::connect(&store, &Profile::keyRemoved,
+                     [&seen](const QString &key) { seen << QStringLiteral("removed ") + key; });
+    std::atomic<bool> stop{false};
+    std::thread worker([&stop, high] {
+        while (!stop) {
+            high.toString();
+            Profile::instance().upper_mark_limit_flag(QString());
+        }
+    });
+    QCoreApplication::processEvents(); // the checks begin
+
+    runChild(QCoreApplication::applicationFilePath(), QStringList(), QString(),
+             {{QLatin1String(childVariable), QStringLiteral("change from outside")}});
+    QElapsedTimer clock;
+    clock.start();
+    LockHolder report(QStringLiteral("profile.db"), LockHolder::Read);
+    store.set_hospital(QStringLiteral("local"));
+    seen.clear(); // its own announcement
+    while (seen.size() < 4 && clock.elapsed() < 10000)
+        QTest::qWait(10);
+    print(QStringLiteral("within two seconds=%1").arg(clock.elapsed() < 2000));
+    std::fprintf(stderr, "noticed after %lld ms\n", clock.elapsed());
+    stop = true;
+    worker.join();
+    seen.sort();
+    for (const QString &line : qAsConst(seen))
+        print(line);
+    print(QStringLiteral("getters=%1 %2 %3 %4 %5 %6")
+              .arg(store.upper_mark_limit_flag(QString()),
+                   store.color_of_upper_mark(Qt::black).name())
+              .arg(store.max_qc_file(0))
+              .arg(store.analysis_display_assay(QStringLiteral("none")))
+              .arg(store.is_touch_screen(false))
+              .arg(store.hospital(QString())));
+    print(QStringLiteral("cell after=") + high.toString());
+    report.release();
+    print(QStringLiteral("synced=%1").arg(store.sync()));
+    return 0;
+}
+
 static int readHospital()
 {
     MessageBoxAnswerer answerer;
@@ -391,6 +461,7 @@ private slots:
     void transactionAtQuit();
     void storeBeforeApplication();
     void storeWhileReadHeld();
+    void followsOtherProcess();
 
 private:
     struct Outcome
@@ -623,6 +694,28 @@ void tst_ProcessLife::storeWhileReadHeld()
     QCOMPARE(run(inst, "hospital").output, QStringList{"hospital=新医院"});
 }
 
+// Another process changes settings while the application runs: it sees them
+// within two seconds, as if made here, except the one it changed itself
+// meanwhile, which it writes.
+void tst_ProcessLife::followsOtherProcess()
+{
+    TestInstallation inst;
+    QVERIFY(inst.create());
+    const QString insert = QStringLiteral("insert into profile (name, value) values(?,?)");
+    QVERIFY(inst.execSql(QStringLiteral("profile.db"), insert, {"hospital", "seeded"}));
+    QVERIFY(inst.execSql(QStringLiteral("profile.db"), insert, {"analysis_display_assay", "PT"}));
+    const Outcome outcome = run(inst, "follow");
+    QVERIFY2(outcome.exitCode == 0, qPrintable(outcome.errors));
+    QCOMPARE(
+        outcome.output,
+        (QStringList{"cell before=12.5 ↑", "within two seconds=1", "color_of_upper_mark=#0000ff",
+                     "max_qc_file=12", "removed analysis_display_assay", "upper_mark_limit_flag=H",
+                     "getters=H #0000ff 12 none 1 local", "cell after=12.5 H", "synced=1"}));
+    QCOMPARE(inst.query(QStringLiteral("profile.db"),
+                        QStringLiteral("select value from profile where name = 'hospital'")),
+             (QList<QVariantList>{{QStringLiteral("local")}}));
+}
+
 int main(int argc, char **argv)
 {
     const QByteArray child = qgetenv(childVariable);
@@ -655,6 +748,8 @@ int main(int argc, char **argv)
         {"read", readValues},
         {"read held", storeWhileReadHeld},
         {"hospital", readHospital},
+        {"follow", followOtherProcess},
+        {"change from outside", changeFromOutside},
     };
     for (const auto &entry : children) {
         if (child == entry.name)

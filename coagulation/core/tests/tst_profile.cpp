@@ -4,6 +4,7 @@
 
 #include <QtCore/QThread>
 #include <QtSql/QSqlDatabase>
+#include <QtSql/QSqlQuery>
 #include <QtTest/QtTest>
 
 #include <functional>
@@ -27,6 +28,11 @@ class tst_Profile : public QObject
 {
     Q_OBJECT
 
+public:
+    // What holds profile.db while another connection's change waits to be seen.
+    enum Obstacle { NoObstacle, Locked, ReadHeld, OpenTransaction };
+    Q_ENUM(Obstacle)
+
 private slots:
     void init();
     void cleanup();
@@ -45,6 +51,8 @@ private slots:
     void writeFromWorkerWaitsForOwner();
     void slotsMayCallBack();
     void storedBeforeLaterSlots();
+    void followsOtherConnections_data();
+    void followsOtherConnections();
 
     void typedKeys();
     void typedConversions_data();
@@ -64,10 +72,14 @@ void tst_Profile::init()
     m_site->start();
 }
 
+// Another connection to the site's profile.db, of a test's own.
+static const QString otherConnection = QStringLiteral("other");
+
 void tst_Profile::cleanup()
 {
     const auto seen = m_site->answerer.seen;
     m_site.reset();
+    QSqlDatabase::removeDatabase(otherConnection);
     QCOMPARE(seen.size(), 0);
 }
 
@@ -356,6 +368,169 @@ void tst_Profile::storedBeforeLaterSlots()
             [this, &seenRow](const QString &key) { seenRow = m_site->row(key); });
     m_site->profile->setValue(QStringLiteral("k"), QStringLiteral("v"));
     QCOMPARE(seenRow, QVariant(QStringLiteral("v")));
+}
+
+static QByteArray storedBlob(const QVariant &value)
+{
+    QByteArray blob("\0\x01QVariant\0\x01", 12);
+    QDataStream out(&blob, QIODevice::Append);
+    out.setVersion(QDataStream::Qt_5_15);
+    out << value;
+    return blob;
+}
+
+void tst_Profile::followsOtherConnections_data()
+{
+    // Before: the rows k and gone hold "old"; "persisted" and "memoryOnly"
+    // are set here. Then another connection writes "outside" (an invalid
+    // value deletes the row), "obstacle" holds the file and "setDuring" is
+    // set here meanwhile.
+    QTest::addColumn<QVariantMap>("persisted");
+    QTest::addColumn<QVariantMap>("memoryOnly");
+    QTest::addColumn<QVariantMap>("outside");
+    QTest::addColumn<Obstacle>("obstacle");
+    QTest::addColumn<QVariantMap>("setDuring");
+    QTest::addColumn<QVariantMap>("announced");
+    QTest::addColumn<QStringList>("removed");
+    QTest::addColumn<QVariantMap>("after"); // value(key, "default")
+
+    const QVariantMap none;
+    const QVariant fresh = QStringLiteral("new");
+    const QVariant list = QStringList{QStringLiteral("PT"), QStringLiteral("APTT")};
+    QTest::newRow("changed, added and removed")
+        << none << none << QVariantMap{{"k", fresh}, {"added", 5LL}, {"gone", QVariant()}}
+        << NoObstacle << none << QVariantMap{{"k", fresh}, {"added", 5LL}} << QStringList{"gone"}
+        << QVariantMap{{"k", fresh}, {"gone", "default"}};
+    QTest::newRow("list") << none << none << QVariantMap{{"k", storedBlob(list)}} << NoObstacle
+                          << none << QVariantMap{{"k", list}} << QStringList()
+                          << QVariantMap{{"k", list}};
+    QTest::newRow("damaged list") << none << none << QVariantMap{{"k", storedBlob(list).left(20)}}
+                                  << NoObstacle << none << QVariantMap{{"k", QVariant()}}
+                                  << QStringList() << QVariantMap{{"k", "default"}};
+    // Neither echoes this store's own write nor clobbers a value set here only.
+    QTest::newRow("own write, value in memory only")
+        << QVariantMap{{"mine", 42}} << QVariantMap{{"memo", "memory"}} << QVariantMap{{"k", fresh}}
+        << NoObstacle << none << QVariantMap{{"k", fresh}} << QStringList()
+        << QVariantMap{{"mine", 42}, {"memo", "memory"}};
+    QTest::newRow("value in memory only changed there")
+        << none << QVariantMap{{"memo", "memory"}} << QVariantMap{{"memo", "outside"}} << NoObstacle
+        << none << QVariantMap{{"memo", "outside"}} << QStringList()
+        << QVariantMap{{"memo", "outside"}};
+    QTest::newRow("own write undone there")
+        << QVariantMap{{"k", "mine"}} << none << QVariantMap{{"k", "old"}} << NoObstacle << none
+        << QVariantMap{{"k", "old"}} << QStringList() << QVariantMap{{"k", "old"}};
+    QTest::newRow("locked while checked")
+        << none << none << QVariantMap{{"k", fresh}} << Locked << none << QVariantMap{{"k", fresh}}
+        << QStringList() << QVariantMap{{"k", fresh}};
+    // The write of "local" waits behind the read: the change made here is the newer.
+    QTest::newRow("change here pending")
+        << none << none << QVariantMap{{"k", "outside"}, {"added", 5LL}} << ReadHeld
+        << QVariantMap{{"k", "local"}} << QVariantMap{{"added", 5LL}} << QStringList()
+        << QVariantMap{{"k", "local"}};
+    QTest::newRow("application's transaction open")
+        << none << none << QVariantMap{{"k", fresh}} << OpenTransaction << none
+        << QVariantMap{{"k", fresh}} << QStringList() << QVariantMap{{"k", fresh}};
+}
+
+void tst_Profile::followsOtherConnections()
+{
+    QFETCH(QVariantMap, persisted);
+    QFETCH(QVariantMap, memoryOnly);
+    QFETCH(QVariantMap, outside);
+    QFETCH(Obstacle, obstacle);
+    QFETCH(QVariantMap, setDuring);
+    QFETCH(QVariantMap, announced);
+    QFETCH(QStringList, removed);
+    QFETCH(QVariantMap, after);
+
+    TestInstallation &site = m_site->installation;
+    const QString insert =
+        QStringLiteral("insert or replace into profile (name, value) values(?,?)");
+    for (const char *key : {"k", "gone"})
+        QVERIFY(site.execSql(QStringLiteral("profile.db"), insert, {key, "old"}));
+    m_site->start();
+    Profile &store = *m_site->profile;
+    for (auto it = persisted.cbegin(); it != persisted.cend(); ++it)
+        store.setValue(it.key(), it.value());
+    for (auto it = memoryOnly.cbegin(); it != memoryOnly.cend(); ++it)
+        store.setValue(it.key(), it.value(), false);
+    QSignalSpy changed(&store, &Profile::valueChanged);
+    QSignalSpy keyRemoved(&store, &Profile::keyRemoved);
+
+    // All before the event loop turns, so that no check comes between.
+    for (auto it = outside.cbegin(); it != outside.cend(); ++it) {
+        QVERIFY(it->isValid() ? site.execSql(QStringLiteral("profile.db"), insert, {it.key(), *it})
+                              : site.execSql(QStringLiteral("profile.db"),
+                                             QStringLiteral("delete from profile where name = ?"),
+                                             {it.key()}));
+    }
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), otherConnection);
+        db.setDatabaseName(site.filePath(QStringLiteral("profile.db")));
+        QVERIFY(db.open());
+    }
+    QSqlQuery holder(QSqlDatabase::database(otherConnection));
+    QSqlDatabase own = store.database();
+    switch (obstacle) {
+    case NoObstacle:
+        break;
+    case Locked:
+        QVERIFY(holder.exec(QStringLiteral("begin exclusive")));
+        break;
+    case ReadHeld:
+        QVERIFY(holder.exec(QStringLiteral("select * from profile")) && holder.next());
+        break;
+    case OpenTransaction:
+        QVERIFY(QSqlQuery(own).exec(QStringLiteral("create table journal (entry text)")));
+        QVERIFY(own.transaction());
+        QVERIFY(QSqlQuery(own).exec(QStringLiteral("insert into journal values ('first')")));
+        break;
+    }
+    for (auto it = setDuring.cbegin(); it != setDuring.cend(); ++it)
+        store.setValue(it.key(), it.value());
+    changed.clear(); // what setDuring announced
+
+    if (obstacle == Locked) {
+        // Checks meanwhile keep the window answering and find nothing.
+        QElapsedTimer clock;
+        qint64 last = 0, longestGap = 0;
+        QTimer tick;
+        connect(&tick, &QTimer::timeout, [&] {
+            longestGap = qMax(longestGap, clock.elapsed() - last);
+            last = clock.elapsed();
+        });
+        clock.start();
+        tick.start(10);
+        QTest::qWait(1500);
+        QVERIFY2(longestGap < 1000, qPrintable(QString::number(longestGap)));
+        QCOMPARE(changed.size() + keyRemoved.size(), 0);
+        QVERIFY(holder.exec(QStringLiteral("rollback")));
+    }
+    QTRY_COMPARE(changed.size() + keyRemoved.size(), announced.size() + removed.size());
+    QVariantMap seen;
+    for (const QList<QVariant> &signal : qAsConst(changed))
+        seen.insert(signal.at(0).toString(), signal.at(1));
+    QCOMPARE(seen.keys(), announced.keys());
+    for (auto it = announced.cbegin(); it != announced.cend(); ++it)
+        COMPARE_EXACT(seen.value(it.key()), *it);
+    QStringList seenRemoved;
+    for (const QList<QVariant> &signal : qAsConst(keyRemoved))
+        seenRemoved << signal.at(0).toString();
+    QCOMPARE(seenRemoved, removed);
+    for (auto it = after.cbegin(); it != after.cend(); ++it)
+        COMPARE_EXACT(store.value(it.key(), QStringLiteral("default")), *it);
+
+    holder.finish();
+    if (obstacle == OpenTransaction) {
+        // Left as the application had it: it commits what it holds.
+        QVERIFY(own.commit());
+        QCOMPARE(site.query(QStringLiteral("profile.db"),
+                            QStringLiteral("select count(*) from journal")),
+                 (QList<QVariantList>{{1}}));
+    }
+    QVERIFY(store.sync());
+    for (auto it = setDuring.cbegin(); it != setDuring.cend(); ++it)
+        QCOMPARE(m_site->row(it.key()), *it);
 }
 
 void tst_Profile::typedKeys()

@@ -1,0 +1,178 @@
+#include "profile.h"
+#include "profile_p.h"
+
+#include "storedvalue_p.h"
+
+#include <QtCore/QThread>
+#include <QtCore/QTimer>
+#include <QtCore/QVector>
+#include <QtSql/QSqlQuery>
+
+// Changes that other connections commit to the table `profile` (the report
+// designer's store over the same file, say): the owning thread asks SQLite
+// every second whether there are any, and takes them into memory as its own
+// changes are announced, without writing them back.
+
+namespace {
+
+using ReadLocker = std::shared_lock<std::shared_mutex>;
+using WriteLocker = std::unique_lock<std::shared_mutex>;
+
+// An idle application pays one look at the file's version this often.
+constexpr int checkInterval = 1000;
+
+// A blob kept undecoded as the bytes it came as.
+QVariant column(const QVariant &kept)
+{
+    return StoredValue::isUndecoded(kept) ? QVariant(kept.value<StoredValue::Undecoded>().bytes)
+                                          : kept;
+}
+
+bool sameColumn(const QVariant &a, const QVariant &b)
+{
+    const QVariant left = column(a), right = column(b);
+    return left.userType() == right.userType() && left == right;
+}
+
+QVariant convertedLike(QVariant value, const QVariant &model)
+{
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    const bool converted = value.convert(model.metaType());
+#else
+    const bool converted = value.convert(model.userType());
+#endif
+    return converted ? value : QVariant();
+}
+
+// Whether the column holds what memory holds (a write of this store, which
+// the driver read back with a type of its own), so that nothing is
+// announced. Converted both ways: a real that an integer column rounds
+// differs from it.
+bool holds(const QVariant &kept, const QVariant &memory)
+{
+    const QVariant read = column(kept);
+    const QVariant stored =
+        StoredValue::isUndecoded(memory) ? column(memory) : StoredValue::encode(memory);
+    return read.isValid() && stored.isValid() && convertedLike(stored, read) == read
+        && convertedLike(read, stored) == stored;
+}
+
+struct Announcement
+{
+    QString key;
+    QVariant value;
+    bool removed;
+};
+
+} // namespace
+
+void ProfilePrivate::startWatching()
+{
+    watchTimer = new QTimer(q);
+    watchTimer->setInterval(checkInterval);
+    QObject::connect(watchTimer, &QTimer::timeout, q, [this] { followOtherConnections(); });
+    // Started by the owning thread, which start-up may not run in; not once
+    // the store has closed (an application object that never ran its loop).
+    QMetaObject::invokeMethod(
+        watchTimer,
+        [this] {
+            const ReadLocker locker(lock);
+            if (hasTable())
+                watchTimer->start();
+        },
+        Qt::QueuedConnection);
+}
+
+void ProfilePrivate::followOtherConnections()
+{
+    {
+        const ReadLocker locker(lock);
+        if (!hasTable())
+            return;
+    }
+    // A connection the application closed (for a backup, say) stays closed.
+    const QSqlDatabase db = QSqlDatabase::database(connectionNames[ProfileDatabase], false);
+    if (!db.isOpen())
+        return;
+
+    QHash<QString, QVariant> table;
+    {
+        // A file another program holds locked is looked at again next time.
+        const BusyBound bound(db, ownerBusyTimeout);
+        QSqlQuery version(db);
+        if (!version.exec(QStringLiteral("pragma data_version")) || !version.next())
+            return;
+        const qint64 now = version.value(0).toLongLong();
+        if (now == dataVersion)
+            return;
+        // One statement, which reads the table as one commit left it. No
+        // transaction of ours: one the application holds open on this
+        // connection stays as it is.
+        QSqlQuery rows(db);
+        rows.setForwardOnly(true);
+        if (rows.exec(QStringLiteral("select name, value from profile"))) {
+            while (rows.next())
+                table.insert(rows.value(0).toString(), StoredValue::fromColumn(rows.value(1)));
+        }
+        if (rows.lastError().isValid()) {
+            // Part of the table would look as if the rest had gone.
+            if (!isLockError(rows.lastError()))
+                dataVersion = now;
+            return;
+        }
+        dataVersion = now;
+    }
+
+    QStringList candidates;
+    for (auto row = table.cbegin(); row != table.cend(); ++row) {
+        const auto before = columns.constFind(row.key());
+        if (before == columns.cend() || !sameColumn(*before, *row))
+            candidates.append(row.key());
+    }
+    for (auto before = columns.cbegin(); before != columns.cend(); ++before) {
+        if (!table.contains(before.key()))
+            candidates.append(before.key());
+    }
+    columns = table;
+    if (candidates.isEmpty())
+        return;
+
+    QVector<Announcement> announcements;
+    {
+        const WriteLocker locker(lock);
+        if (!hasTable())
+            return;
+        for (const QString &key : qAsConst(candidates)) {
+            // A change made here and not written yet is the newer one.
+            if (pending.contains(key))
+                continue;
+            const auto row = table.constFind(key);
+            const auto memory = values.find(key);
+            if (row == table.cend()) {
+                if (memory == values.end() || !memory->isValid())
+                    continue;
+                values.erase(memory);
+                announcements.append({key, QVariant(), true});
+            } else if (memory == values.end() || !holds(*row, *memory)) {
+                values.insert(key, *row);
+                announcements.append({key, *row, false});
+            }
+        }
+        if (!announcements.isEmpty())
+            changed();
+    }
+    // Unlocked, as a change made here is announced: slots may call back.
+    for (const Announcement &announcement : qAsConst(announcements)) {
+        if (announcement.removed) {
+            Q_EMIT q->keyRemoved(announcement.key);
+            continue;
+        }
+        QVariant value = announcement.value;
+        if (StoredValue::isUndecoded(value)) {
+            // Decoded as a read decodes it, once.
+            bool found = false;
+            value = stored(announcement.key, &found);
+        }
+        Q_EMIT q->valueChanged(announcement.key, value);
+    }
+}
