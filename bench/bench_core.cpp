@@ -5,19 +5,24 @@
 #include "installation.h"
 #include "krglobal.h"
 #include "profile.h"
+#include "sitegenerator.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDir>
+#include <QtCore/QEventLoop>
 #include <QtCore/QHash>
 #include <QtCore/QRandomGenerator>
 #include <QtCore/QSharedData>
 #include <QtCore/QTemporaryDir>
+#include <QtCore/QTimer>
 #include <QtGui/QBrush>
 #include <QtGui/QColor>
+#include <QtSql/QSqlQuery>
 
 #include <benchmark/benchmark.h>
 #include <boost/crc.hpp>
 #include <sqlite3.h>
+#include <time.h>
 
 #include <cstring>
 #include <utility>
@@ -272,6 +277,72 @@ static void BM_qhash_value(benchmark::State &state)
         benchmark::DoNotOptimize(values.value(key));
 }
 BENCHMARK(BM_qhash_value)->Threads(2)->UseRealTime();
+BENCHMARK(BM_qhash_value);
+
+// --- The store while the application idles: a look each second at whether
+// another connection changed the table
+
+static void BM_profile_dataVersion(benchmark::State &state)
+{
+    QSqlQuery query(Profile::instance().database());
+    for (auto _ : state) {
+        query.exec(QStringLiteral("pragma data_version"));
+        query.next();
+        benchmark::DoNotOptimize(query.value(0));
+    }
+}
+BENCHMARK(BM_profile_dataVersion);
+
+struct IdleStatements
+{
+    int checks = 0;
+    int all = 0;
+};
+
+static int statementRun(unsigned, void *seen, void *statement, void *)
+{
+    auto *statements = static_cast<IdleStatements *>(seen);
+    ++statements->all;
+    if (std::strstr(sqlite3_sql(static_cast<sqlite3_stmt *>(statement)), "data_version"))
+        ++statements->checks;
+    return 0;
+}
+
+static double threadCpuSeconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) + now.tv_nsec / 1e9;
+}
+
+// The statements on the store's connection and the owning thread's processor
+// time while its event loop has nothing else to do for ten seconds.
+static void BM_profile_idle(benchmark::State &state)
+{
+    sqlite3 *connection = handleOf(Profile::instance().database());
+    if (!connection) {
+        state.SkipWithError("the store's connection is not an SQLite one");
+        return;
+    }
+    QCoreApplication::processEvents(); // the checks begin
+    constexpr int seconds = 10;
+    IdleStatements seen;
+    double cpu = 0.0;
+    sqlite3_trace_v2(connection, SQLITE_TRACE_STMT, &statementRun, &seen);
+    for (auto _ : state) {
+        const double start = threadCpuSeconds();
+        QEventLoop loop;
+        QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
+        loop.exec();
+        cpu += threadCpuSeconds() - start;
+    }
+    sqlite3_trace_v2(connection, 0, nullptr, nullptr);
+    const double idle = double(seconds) * state.iterations();
+    state.counters["checks_per_second"] = seen.checks / idle;
+    state.counters["statements_per_second"] = seen.all / idle;
+    state.counters["cpu_us_per_second"] = cpu * 1e6 / idle;
+}
+BENCHMARK(BM_profile_idle)->Iterations(1)->UseRealTime();
 
 // --- A persisted setting against a raw prepared SQLite insert of the same row
 

@@ -19,7 +19,6 @@
 #include <QtCore/QTimer>
 #include <QtCore/QVector>
 #include <QtSql/QSqlDatabase>
-#include <QtSql/QSqlDriver>
 #include <QtSql/QSqlQuery>
 
 #include <benchmark/benchmark.h>
@@ -264,16 +263,6 @@ struct WriteWatch
     }
     static void rolledBack(void *watch) { static_cast<WriteWatch *>(watch)->rows = 0; }
 };
-
-// The SQLite handle of a library connection; the driver and this program
-// share the system's SQLite.
-sqlite3 *handleOf(const QSqlDatabase &db)
-{
-    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
-        return nullptr;
-    return *static_cast<sqlite3 *const *>(handle.constData());
-}
 
 // The worker's time from its first setValue() until sync() confirms the
 // table; meanwhile this thread runs its event loop with a 1 ms timer, whose

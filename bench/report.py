@@ -24,6 +24,8 @@ PAIRS = [
     ("Profile::value, 2 threads", "BM_profile_value/real_time/threads:2",
      "BM_qhash_value/real_time/threads:2", "QHash lookup"),
     ("setValue, persisted", "BM_profile_setValue", "BM_sqlite_insert", "prepared sqlite3 insert"),
+    ("pragma data_version, the store's check", "BM_profile_dataVersion", "BM_qhash_value",
+     "QHash lookup"),
     ("Serial write, 1 KiB", "BM_serial_write", "BM_raw_write", "write(2) on the same pty"),
     ("Serial read, 1 KiB", "BM_serial_read", "BM_raw_read", "read(2) on the same pty"),
 ]
@@ -151,6 +153,14 @@ def main():
             continue
         (t, unit), (r, ref_unit) = times[name], times[ref]
         print(f"| {label} | {t:.4g} {unit} | {ref_label} | {r:.4g} {ref_unit} | {t / r:.2f} |")
+
+    # What the store costs an idle application: its checks for other connections' changes.
+    idle = runs.get("BM_profile_idle/iterations:1/real_time")
+    if idle:
+        print(f"\nidle store: {idle['checks_per_second']:.2f} checks a second, "
+              f"{idle['statements_per_second']:.2f} statements a second on its connection, "
+              f"{idle['cpu_us_per_second']:.0f} \u00b5s of the owning thread's processor time "
+              f"a second")
 
     goals = {b["name"]: b for b in data["benchmarks"] if "overshoot_median_ms" in b}
     print()

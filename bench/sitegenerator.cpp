@@ -11,6 +11,7 @@
 #include <QtCore/QVector>
 #include <QtCore/QtAlgorithms>
 #include <QtGui/QColor>
+#include <QtSql/QSqlDriver>
 
 #include <sqlite3.h>
 
@@ -550,4 +551,12 @@ bool trimSite(const Site &site, QString *error)
                                .arg(site.patients)
                                .toLatin1();
     return exec(raw, sql.constData(), error);
+}
+
+sqlite3 *handleOf(const QSqlDatabase &db)
+{
+    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return nullptr;
+    return *static_cast<sqlite3 *const *>(handle.constData());
 }

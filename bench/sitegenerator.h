@@ -3,6 +3,9 @@
 
 #include <QtCore/QDate>
 #include <QtCore/QString>
+#include <QtSql/QSqlDatabase>
+
+struct sqlite3;
 
 // Sites of a lab that has run the application for a while: settings.ini and
 // the four databases laid out by the library, then filled with years of
@@ -38,5 +41,9 @@ bool prepareSite(const QString &sitesDirectory, const SiteShape &shape, Site *si
 
 // Deletes the rows that benchmarks added since the site was made.
 bool trimSite(const Site &site, QString *error);
+
+// The SQLite handle of a library connection, or null; the driver and the
+// benchmarks share the system's SQLite.
+sqlite3 *handleOf(const QSqlDatabase &db);
 
 #endif // SITEGENERATOR_H
