@@ -13,6 +13,8 @@
 #include "profile.h"
 #include "programstart.h"
 #include "programtranslator.h"
+#include "serial.h"
+#include "serialportinfo.h"
 #include "unattendedmessageboxes.h"
 
 #include <QtCore/QDate>
@@ -89,6 +91,17 @@ bool drawCurve(const QByteArray &bytes, const QString &title, const QString &fil
     plot.grab();
     QCoreApplication::processEvents();
     return plot.grab().save(file);
+}
+
+// The port an instrument is most likely on: a USB adapter before a built-in
+// port, as the analyser's cable comes with one.
+SerialPortInfo likelyInstrumentPort(const QList<SerialPortInfo> &ports)
+{
+    for (const SerialPortInfo &info : ports) {
+        if (info.hasVendorIdentifier())
+            return info;
+    }
+    return ports.value(0);
 }
 
 QByteArray storedCurve(int patientId)
@@ -214,6 +227,26 @@ int main(int argc, char **argv)
     step(numbered && next.toInt() == sampleNo + 1,
          QStringLiteral("next sample number %1; as an emergency sample %2, as a QC sample %3")
              .arg(next, samplePrefix(kr::StatimSample) + next, samplePrefix(kr::QcSample) + next));
+
+    section(QStringLiteral("Serial ports"));
+    // Chosen by what they are, not by a number: the names alone say nothing
+    // of which one the instrument's cable is on.
+    const QList<SerialPortInfo> ports = Serial::portInfo();
+    step(ports.size() == Serial::EnumDevices().size(),
+         QStringLiteral("%1 serial port(s) on this machine").arg(ports.size()));
+    for (const SerialPortInfo &info : ports) {
+        out << "           " << info.displayName();
+        if (info.hasVendorIdentifier() && info.hasProductIdentifier())
+            out << QStringLiteral(", USB %1:%2")
+                       .arg(info.vendorIdentifier(), 4, 16, QLatin1Char('0'))
+                       .arg(info.productIdentifier(), 4, 16, QLatin1Char('0'));
+        if (!info.stableName().isEmpty())
+            out << ", " << info.stableName();
+        out << '\n';
+    }
+    const SerialPortInfo instrument = likelyInstrumentPort(ports);
+    if (!instrument.portName().isEmpty())
+        out << "           the instrument would go on " << instrument.displayName() << '\n';
 
     section(QStringLiteral("Dilution"));
     const QStringList dilutions = dilutionList();
