@@ -108,18 +108,17 @@ class ProfilePrivate;
  *
  * @par Other programs on the same file
  * Once its thread's event loop runs, the thread that owns the store asks
- * SQLite every second (`pragma data_version`, one statement) whether another
- * connection to the profile database, in another program (the report
- * designer's store, say) or in this one, committed a change. When one did,
- * it reads the table once and takes each setting that changed there into
+ * SQLite every second (`pragma data_version`, one statement on a connection
+ * of the store's own) whether another connection to the profile database, in
+ * another program (the report designer's store, say) or in this one (the
+ * application's statements through database() among them), committed a
+ * change. When one did, it reads the table once and takes each setting that changed there into
  * memory, announced by valueChanged() or keyRemoved() in that thread as a
  * change made here is, and not written back. A setting whose change made
  * here is not written yet keeps that value, which is then written. Settings
  * nobody else changed keep what memory holds, values set without @p persist
- * among them. A check that finds the file locked waits no longer than a
- * write of that thread does and is made again a second later. Changes
- * written through database() in the owning thread, the store's own
- * connection, are not seen: SQLite counts only other connections' commits.
+ * among them. A check that finds the file locked waits for nothing and is
+ * made again a second later.
  *
  * @par Typed settings
  * For each entry N of type T of PROFILE_TYPED_SETTINGS there are

@@ -135,6 +135,13 @@ public:
     // check into memory and announces it, unless a change of the key is
     // pending here; writes nothing.
     void followOtherConnections();
+    // The owning thread's connection for the checks, opened at the first: one
+    // of the store's own, which waits for no lock and which the application
+    // can neither close nor hold a transaction on. It sees this store's
+    // writes too, as another connection's.
+    QSqlDatabase watchConnection(const QString &file);
+    // No more checks, and the connection for them gone (owning thread).
+    void stopWatching();
 
     Profile *const q;
     QDir workdir;
@@ -180,9 +187,11 @@ public:
     int retryDelay = 0; // ms; grows while writes keep failing
     QSet<QString> failing; // keys whose failure has been reported
     QTimer *watchTimer = nullptr; // checks for other connections' changes
+    QString watchConnectionName; // empty until the first check
     // The table as last read (each column as StoredValue::fromColumn() keeps
     // it) or written, and the connection's data version at that reading;
-    // -1 until one succeeds.
+    // -1 until the first check, which compares the table with what start-up
+    // read.
     QHash<QString, QVariant> columns;
     qint64 dataVersion = -1;
 

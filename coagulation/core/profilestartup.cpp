@@ -116,6 +116,9 @@ void ProfilePrivate::takeConnectionNames()
 
 void ProfilePrivate::releaseConnectionNames()
 {
+    // The checks' connection, when the store closed in another thread.
+    if (!watchConnectionName.isEmpty())
+        QSqlDatabase::removeDatabase(watchConnectionName);
     const std::lock_guard<std::mutex> locker(standardNamesMutex);
     if (standardNamesHolder == this) {
         // Callers may still reach these by name, as they always could.
@@ -321,10 +324,6 @@ void Profile::init(const QString &defaultProfileFile, QThread *owner)
             break;
         }
         if (profile && state == FileState::HasTables) {
-            // Read first: a change committed meanwhile shows at the first check.
-            QSqlQuery version(db);
-            if (version.exec(QStringLiteral("pragma data_version")) && version.next())
-                d->dataVersion = version.value(0).toLongLong();
             QSqlQuery rows(db);
             rows.setForwardOnly(true);
             if (rows.exec(QStringLiteral("select name, value from profile"))) {

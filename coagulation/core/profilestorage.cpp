@@ -396,8 +396,8 @@ void ProfilePrivate::close()
     const bool owning = QThread::currentThread() == owner;
     if (owning && retryTimer)
         retryTimer->stop();
-    if (owning && watchTimer)
-        watchTimer->stop();
+    if (owning)
+        stopWatching();
     if (!batch.isEmpty()) {
         storable(&batch);
         WriteFailure failure;

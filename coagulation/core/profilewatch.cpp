@@ -28,12 +28,6 @@ QVariant column(const QVariant &kept)
                                           : kept;
 }
 
-bool sameColumn(const QVariant &a, const QVariant &b)
-{
-    const QVariant left = column(a), right = column(b);
-    return left.userType() == right.userType() && left == right;
-}
-
 QVariant convertedLike(QVariant value, const QVariant &model)
 {
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
@@ -44,17 +38,35 @@ QVariant convertedLike(QVariant value, const QVariant &model)
     return converted ? value : QVariant();
 }
 
-// Whether the column holds what memory holds (a write of this store, which
-// the driver read back with a type of its own), so that nothing is
-// announced. Converted both ways: a real that an integer column rounds
-// differs from it.
+// Whether two forms of a column hold one value: the driver reads back what
+// this store bound with a type of its own (an integer for a bool, text for a
+// date). Converted both ways where the types convert, so that a real that an
+// integer would round differs from it; a way that does not convert (text to
+// a character) does not count.
+bool sameValue(const QVariant &a, const QVariant &b)
+{
+    if (!a.isValid() || !b.isValid())
+        return false;
+    if (a.userType() == b.userType())
+        return a == b;
+    const QVariant aLikeB = convertedLike(a, b);
+    const QVariant bLikeA = convertedLike(b, a);
+    return (aLikeB.isValid() || bLikeA.isValid()) && (!aLikeB.isValid() || aLikeB == b)
+        && (!bLikeA.isValid() || bLikeA == a);
+}
+
+bool sameColumn(const QVariant &a, const QVariant &b)
+{
+    return sameValue(column(a), column(b));
+}
+
+// Whether the column holds what memory holds (a write of this store), so
+// that nothing is announced.
 bool holds(const QVariant &kept, const QVariant &memory)
 {
-    const QVariant read = column(kept);
-    const QVariant stored =
-        StoredValue::isUndecoded(memory) ? column(memory) : StoredValue::encode(memory);
-    return read.isValid() && stored.isValid() && convertedLike(stored, read) == read
-        && convertedLike(read, stored) == stored;
+    return sameValue(column(kept),
+                     StoredValue::isUndecoded(memory) ? column(memory)
+                                                      : StoredValue::encode(memory));
 }
 
 struct Announcement
@@ -83,31 +95,57 @@ void ProfilePrivate::startWatching()
         Qt::QueuedConnection);
 }
 
+QSqlDatabase ProfilePrivate::watchConnection(const QString &file)
+{
+    if (watchConnectionName.isEmpty()) {
+        static std::atomic<quint64> watchers{0};
+        watchConnectionName = QStringLiteral("coagulation.core store watch %1 (profile.db)")
+                                  .arg(watchers.fetch_add(1, std::memory_order_relaxed));
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), watchConnectionName);
+        db.setDatabaseName(file);
+        // A look that finds the file locked waits for nothing: it is made
+        // again a second later, and the window never waits for it.
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=0"));
+    }
+    QSqlDatabase db = QSqlDatabase::database(watchConnectionName, false);
+    if (!db.isOpen())
+        db.open();
+    return db;
+}
+
+void ProfilePrivate::stopWatching()
+{
+    if (watchTimer)
+        watchTimer->stop();
+    if (watchConnectionName.isEmpty())
+        return;
+    QSqlDatabase::removeDatabase(watchConnectionName);
+    watchConnectionName.clear();
+}
+
 void ProfilePrivate::followOtherConnections()
 {
+    QString file;
     {
         const ReadLocker locker(lock);
         if (!hasTable())
             return;
+        file = databaseFiles[ProfileDatabase];
     }
-    // A connection the application closed (for a backup, say) stays closed.
-    const QSqlDatabase db = QSqlDatabase::database(connectionNames[ProfileDatabase], false);
+    const QSqlDatabase db = watchConnection(file);
     if (!db.isOpen())
         return;
 
     QHash<QString, QVariant> table;
     {
         // A file another program holds locked is looked at again next time.
-        const BusyBound bound(db, ownerBusyTimeout);
         QSqlQuery version(db);
         if (!version.exec(QStringLiteral("pragma data_version")) || !version.next())
             return;
         const qint64 now = version.value(0).toLongLong();
         if (now == dataVersion)
             return;
-        // One statement, which reads the table as one commit left it. No
-        // transaction of ours: one the application holds open on this
-        // connection stays as it is.
+        // One statement, which reads the table as one commit left it.
         QSqlQuery rows(db);
         rows.setForwardOnly(true);
         if (rows.exec(QStringLiteral("select name, value from profile"))) {

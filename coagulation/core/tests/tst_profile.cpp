@@ -4,6 +4,7 @@
 
 #include <QtCore/QThread>
 #include <QtSql/QSqlDatabase>
+#include <QtSql/QSqlError>
 #include <QtSql/QSqlQuery>
 #include <QtTest/QtTest>
 
@@ -30,7 +31,7 @@ class tst_Profile : public QObject
 
 public:
     // What holds profile.db while another connection's change waits to be seen.
-    enum Obstacle { NoObstacle, Locked, ReadHeld, OpenTransaction };
+    enum Obstacle { NoObstacle, Locked, ReadHeld, OpenTransaction, EmptyTransaction, Reopened };
     Q_ENUM(Obstacle)
 
 private slots:
@@ -412,6 +413,13 @@ void tst_Profile::followsOtherConnections_data()
         << QVariantMap{{"mine", 42}} << QVariantMap{{"memo", "memory"}} << QVariantMap{{"k", fresh}}
         << NoObstacle << none << QVariantMap{{"k", fresh}} << QStringList()
         << QVariantMap{{"mine", 42}, {"memo", "memory"}};
+    // Read back as other types (an integer, text) than they were written as.
+    QTest::newRow("own writes of other types, then values in memory only")
+        << QVariantMap{{"n", 5}, {"b", true}, {"d", QDate(2024, 1, 2)}, {"c", QChar('a')}}
+        << QVariantMap{{"n", 7}, {"b", false}, {"d", QDate(2025, 3, 4)}}
+        << QVariantMap{{"k", fresh}} << NoObstacle << none << QVariantMap{{"k", fresh}}
+        << QStringList()
+        << QVariantMap{{"n", 7}, {"b", false}, {"d", QDate(2025, 3, 4)}, {"c", QChar('a')}};
     QTest::newRow("value in memory only changed there")
         << none << QVariantMap{{"memo", "memory"}} << QVariantMap{{"memo", "outside"}} << NoObstacle
         << none << QVariantMap{{"memo", "outside"}} << QStringList()
@@ -429,6 +437,13 @@ void tst_Profile::followsOtherConnections_data()
         << QVariantMap{{"k", "local"}};
     QTest::newRow("application's transaction open")
         << none << none << QVariantMap{{"k", fresh}} << OpenTransaction << none
+        << QVariantMap{{"k", fresh}} << QStringList() << QVariantMap{{"k", fresh}};
+    // Other programs still write while the application's transaction waits.
+    QTest::newRow("application's transaction begun")
+        << none << none << QVariantMap{{"k", fresh}} << EmptyTransaction << none
+        << QVariantMap{{"k", fresh}} << QStringList() << QVariantMap{{"k", fresh}};
+    QTest::newRow("store's connection reopened")
+        << none << none << QVariantMap{{"k", fresh}} << Reopened << none
         << QVariantMap{{"k", fresh}} << QStringList() << QVariantMap{{"k", fresh}};
 }
 
@@ -485,6 +500,13 @@ void tst_Profile::followsOtherConnections()
         QVERIFY(own.transaction());
         QVERIFY(QSqlQuery(own).exec(QStringLiteral("insert into journal values ('first')")));
         break;
+    case EmptyTransaction:
+        QVERIFY(own.transaction());
+        break;
+    case Reopened:
+        own.close();
+        QVERIFY(own.open());
+        break;
     }
     for (auto it = setDuring.cbegin(); it != setDuring.cend(); ++it)
         store.setValue(it.key(), it.value());
@@ -521,6 +543,11 @@ void tst_Profile::followsOtherConnections()
         COMPARE_EXACT(store.value(it.key(), QStringLiteral("default")), *it);
 
     holder.finish();
+    if (obstacle == EmptyTransaction) {
+        QVERIFY2(holder.exec(QStringLiteral("delete from profile where name = 'gone'")),
+                 qPrintable(holder.lastError().text()));
+        QVERIFY(own.commit());
+    }
     if (obstacle == OpenTransaction) {
         // Left as the application had it: it commits what it holds.
         QVERIFY(own.commit());
