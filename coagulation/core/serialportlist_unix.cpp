@@ -67,6 +67,8 @@ std::string attribute(const std::string &path)
     const ssize_t size = ::read(fd, page, sizeof page);
     ::close(fd);
     std::string text(page, std::size_t(std::max<ssize_t>(size, 0)));
+    // A text ends at its first zero, as the C strings it came from do.
+    text.erase(std::min(text.find('\0'), text.size()));
     text.erase(text.find_last_not_of(" \t\r\n") + 1);
     return text;
 }
