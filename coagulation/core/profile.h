@@ -118,7 +118,10 @@ class ProfilePrivate;
  * here is not written yet keeps that value, which is then written. Settings
  * nobody else changed keep what memory holds, values set without @p persist
  * among them. A check that finds the file locked waits for nothing and is
- * made again a second later.
+ * made again a second later. While the application has database() closed
+ * (to put a backup in place, say), the checks' connection lets go of the
+ * file too, at the next check; once database() is open again, the table is
+ * read afresh and what differs is announced.
  *
  * @par Typed settings
  * For each entry N of type T of PROFILE_TYPED_SETTINGS there are

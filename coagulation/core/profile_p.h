@@ -136,10 +136,12 @@ public:
     // pending here; writes nothing.
     void followOtherConnections();
     // The owning thread's connection for the checks, opened at the first: one
-    // of the store's own, which waits for no lock and which the application
-    // can neither close nor hold a transaction on. It sees this store's
-    // writes too, as another connection's.
+    // of the store's own, which waits for no lock and on which the
+    // application holds no transaction. It sees this store's writes too, as
+    // another connection's. Invalid while the store's own connection is
+    // closed.
     QSqlDatabase watchConnection(const QString &file);
+    void dropWatchConnection();
     // No more checks, and the connection for them gone (owning thread).
     void stopWatching();
 
@@ -188,6 +190,7 @@ public:
     QSet<QString> failing; // keys whose failure has been reported
     QTimer *watchTimer = nullptr; // checks for other connections' changes
     QString watchConnectionName; // empty until the first check
+    QByteArray watchedFile; // the file it was opened on
     // The table as last read (each column as StoredValue::fromColumn() keeps
     // it) or written, and the connection's data version at that reading;
     // -1 until the first check, which compares the table with what start-up

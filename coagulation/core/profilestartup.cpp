@@ -348,6 +348,12 @@ void Profile::init(const QString &defaultProfileFile, QThread *owner)
     connect(d->retryTimer, &QTimer::timeout, this,
             [this] { d->storePending(ProfilePrivate::OneTurn); });
     d->startWatching();
+    // A worker that owns the store and ends before it: its timers and the
+    // checks' connection end with it, in it.
+    connect(owner, &QThread::finished, this, [this] {
+        d->retryTimer->stop();
+        d->stopWatching();
+    }, Qt::DirectConnection);
     // Stores still queued when the event loop ends would otherwise wait for
     // the application object's destruction.
     if (QCoreApplication *app = QCoreApplication::instance())

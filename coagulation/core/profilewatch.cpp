@@ -3,10 +3,15 @@
 
 #include "storedvalue_p.h"
 
+#include <QtCore/QFile>
 #include <QtCore/QThread>
 #include <QtCore/QTimer>
 #include <QtCore/QVector>
 #include <QtSql/QSqlQuery>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 // Changes that other connections commit to the table `profile` (the report
 // designer's store over the same file, say): the owning thread asks SQLite
@@ -69,6 +74,21 @@ bool holds(const QVariant &kept, const QVariant &memory)
                                                       : StoredValue::encode(memory));
 }
 
+// The file that a path names, as the system tells files apart: another file
+// put in its place (a backup restored) is another.
+QByteArray fileIdentity(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    struct stat info;
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return QByteArray();
+    return QByteArray::number(quint64(info.st_dev)) + ':' + QByteArray::number(quint64(info.st_ino));
+#else
+    // Windows replaces no file that a connection holds open.
+    return QFile::encodeName(path);
+#endif
+}
+
 struct Announcement
 {
     QString key;
@@ -97,6 +117,16 @@ void ProfilePrivate::startWatching()
 
 QSqlDatabase ProfilePrivate::watchConnection(const QString &file)
 {
+    // The application closed the store's connection (a backup, a restore):
+    // the check's goes too, so that the file is free, and the table is read
+    // afresh once the store's is open again.
+    if (!QSqlDatabase::database(connectionNames[ProfileDatabase], false).isOpen()) {
+        dropWatchConnection();
+        return QSqlDatabase();
+    }
+    const QByteArray identity = fileIdentity(file);
+    if (identity != watchedFile)
+        dropWatchConnection();
     if (watchConnectionName.isEmpty()) {
         static std::atomic<quint64> watchers{0};
         watchConnectionName = QStringLiteral("coagulation.core store watch %1 (profile.db)")
@@ -104,8 +134,10 @@ QSqlDatabase ProfilePrivate::watchConnection(const QString &file)
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), watchConnectionName);
         db.setDatabaseName(file);
         // A look that finds the file locked waits for nothing: it is made
-        // again a second later, and the window never waits for it.
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=0"));
+        // again a second later, and the window never waits for it. Read-only,
+        // so that a file deleted meanwhile is not made again, empty.
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=0;QSQLITE_OPEN_READONLY"));
+        watchedFile = identity;
     }
     QSqlDatabase db = QSqlDatabase::database(watchConnectionName, false);
     if (!db.isOpen())
@@ -113,14 +145,21 @@ QSqlDatabase ProfilePrivate::watchConnection(const QString &file)
     return db;
 }
 
-void ProfilePrivate::stopWatching()
+void ProfilePrivate::dropWatchConnection()
 {
-    if (watchTimer)
-        watchTimer->stop();
     if (watchConnectionName.isEmpty())
         return;
     QSqlDatabase::removeDatabase(watchConnectionName);
     watchConnectionName.clear();
+    // Another connection counts changes afresh.
+    dataVersion = -1;
+}
+
+void ProfilePrivate::stopWatching()
+{
+    if (watchTimer)
+        watchTimer->stop();
+    dropWatchConnection();
 }
 
 void ProfilePrivate::followOtherConnections()
