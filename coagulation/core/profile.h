@@ -120,8 +120,9 @@ class ProfilePrivate;
  * among them. A check that finds the file locked waits for nothing and is
  * made again a second later. While the application has database() closed
  * (to put a backup in place, say), the checks' connection lets go of the
- * file too, at the next check; once database() is open again, the table is
- * read afresh and what differs is announced.
+ * file too, at the next check (Windows deletes no file a connection holds:
+ * let that second pass before deleting profile.db); once database() is open
+ * again, the table is read afresh and what differs is announced.
  *
  * @par Typed settings
  * For each entry N of type T of PROFILE_TYPED_SETTINGS there are
