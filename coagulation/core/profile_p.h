@@ -28,27 +28,6 @@ inline bool isLockError(const QSqlError &error)
     return code == 5 || code == 6;
 }
 
-// The owning thread is the user interface's: its statements on the store's
-// connection wait this long for a lock that another connection or program
-// holds (a report reading the table, say), and are tried again later rather
-// than freezing the window.
-constexpr int ownerBusyTimeout = 100;
-
-// Bounds the wait of a connection's statements for another's lock while it
-// lives; the connection's own time-out, as the application set it, comes
-// back after.
-class BusyBound
-{
-public:
-    BusyBound(const QSqlDatabase &db, int timeout);
-    ~BusyBound();
-
-private:
-    Q_DISABLE_COPY(BusyBound)
-    QSqlDatabase m_db;
-    int m_before;
-};
-
 class ProfilePrivate
 {
 public:

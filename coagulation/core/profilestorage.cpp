@@ -27,6 +27,10 @@ namespace {
 using ReadLocker = std::shared_lock<std::shared_mutex>;
 using WriteLocker = std::unique_lock<std::shared_mutex>;
 
+// The owning thread is the user interface's: a write there waits this long
+// for a lock that another connection or program holds (a report reading the
+// table, say), and is tried again later rather than freezing the window.
+constexpr int ownerBusyTimeout = 100;
 // What is left when the store closes waits longer: there is no later.
 constexpr int closingBusyTimeout = 5000;
 // What one turn of the owning thread's event loop spends writing before it
@@ -103,7 +107,13 @@ int writeBatch(const QString &connectionName, const QVector<Change> &batch, int 
         *error = db.lastError();
         return -1;
     }
-    const BusyBound bound(db, busyTimeout);
+    // The connection's own time-out stays as the application set it.
+    QSqlQuery pragma(db);
+    const int busyTimeoutBefore =
+        pragma.exec(QStringLiteral("pragma busy_timeout")) && pragma.next()
+        ? pragma.value(0).toInt()
+        : 30000;
+    pragma.exec(QStringLiteral("pragma busy_timeout = %1").arg(busyTimeout));
 
     // A transaction the application has open on this connection is its own:
     // the changes wait until it ends rather than join it, and its rollback
@@ -144,6 +154,7 @@ int writeBatch(const QString &connectionName, const QVector<Change> &batch, int 
         db.rollback();
         failure->passing = isLockError(*error);
     }
+    pragma.exec(QStringLiteral("pragma busy_timeout = %1").arg(busyTimeoutBefore));
     return ok ? written : -1;
 }
 
@@ -189,21 +200,6 @@ void closeOpenStores()
 }
 
 } // namespace
-
-BusyBound::BusyBound(const QSqlDatabase &db, int timeout)
-    : m_db(db)
-{
-    QSqlQuery pragma(m_db);
-    m_before = pragma.exec(QStringLiteral("pragma busy_timeout")) && pragma.next()
-        ? pragma.value(0).toInt()
-        : 30000;
-    pragma.exec(QStringLiteral("pragma busy_timeout = %1").arg(timeout));
-}
-
-BusyBound::~BusyBound()
-{
-    QSqlQuery(m_db).exec(QStringLiteral("pragma busy_timeout = %1").arg(m_before));
-}
 
 bool ProfilePrivate::queueStore(const QString &key, const QVariant &value)
 {
